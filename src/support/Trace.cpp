@@ -1,0 +1,82 @@
+#include "support/Trace.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <mutex>
+
+#include "platform/WChar.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+std::atomic<CTraceCapture*> g_capture{nullptr};
+std::mutex g_captureMutex;  // held while a capture is swapped or written
+
+std::wstring FormatAll(const wchar_t* format, va_list args) {
+  std::wstring text(256, L'\0');
+  for (;;) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = _vsnwprintf(text.data(), text.size(), format, copy);
+    va_end(copy);
+    if (n >= 0 && static_cast<std::size_t>(n) < text.size()) {
+      text.resize(static_cast<std::size_t>(n));
+      return text;
+    }
+    if (text.size() > (std::size_t{1} << 26)) return std::wstring(format);  // bad format
+    text.resize(text.size() * 4);
+  }
+}
+
+}  // namespace
+
+void TraceMessage(const wchar_t* format, ...) {
+  if (!g_capture.load(std::memory_order_acquire) || !format) return;
+  std::lock_guard<std::mutex> lock(g_captureMutex);
+  CTraceCapture* capture = g_capture.load(std::memory_order_relaxed);
+  if (!capture) return;
+  va_list args;
+  va_start(args, format);
+  std::wstring text = FormatAll(format, args);
+  va_end(args);
+  capture->Append(std::move(text));
+}
+
+CTraceCapture::CTraceCapture() {
+  std::lock_guard<std::mutex> lock(g_captureMutex);
+  m_previous = g_capture.exchange(this);
+}
+
+CTraceCapture::~CTraceCapture() {
+  std::lock_guard<std::mutex> lock(g_captureMutex);
+  g_capture.store(m_previous);
+}
+
+void CTraceCapture::Append(std::wstring message) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_messages.push_back(std::move(message));
+}
+
+std::vector<std::wstring> CTraceCapture::Messages() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_messages;
+}
+
+std::size_t CTraceCapture::Count(const std::wstring& text) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::size_t n = 0;
+  for (const auto& m : m_messages) n += (m == text);
+  return n;
+}
+
+bool CTraceCapture::Contains(const std::wstring& part) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& m : m_messages)
+    if (m.find(part) != std::wstring::npos) return true;
+  return false;
+}
+
+void CTraceCapture::Clear() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_messages.clear();
+}

@@ -1,0 +1,72 @@
+#include "common/TestEnv.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace ostrel::test {
+namespace {
+
+pid_t g_owner = 0;
+
+void RemoveRoot() {
+  if (getpid() != g_owner) return;  // forked children leave it alone
+  std::error_code ec;
+  std::filesystem::remove_all(TestRoot(), ec);
+}
+
+std::string MakeRoot() {
+  const char* base = std::getenv("OSTREL_TEST_TMP");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/ostrel-test-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the test folder");
+  g_owner = getpid();
+  std::atexit(RemoveRoot);
+  return pattern;
+}
+
+}  // namespace
+
+const std::string& TestRoot() {
+  static const std::string root = MakeRoot();
+  return root;
+}
+
+int RunInChild(const std::function<int()>& fn) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    int rc = 1;
+    try {
+      rc = fn();
+    } catch (...) {
+      rc = 99;
+    }
+    _exit(rc);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out.flush());
+}
+
+}  // namespace ostrel::test

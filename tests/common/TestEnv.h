@@ -1,0 +1,27 @@
+// Per-process test isolation and helpers shared by every test program.
+// Each test process gets a private root folder; HOME, XDG_CONFIG_HOME,
+// XDG_RUNTIME_DIR and TMPDIR point inside it before any test runs, so the
+// registry store, the kernel-object table and the temporary folder of one
+// test never meet another's. The folder is removed when the process exits.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace ostrel::test {
+
+// The private root folder of this test process.
+const std::string& TestRoot();
+
+// Runs fn in a forked child process and returns the child's exit status
+// (0 to 255), or -1 when the child died from a signal. The child calls
+// _exit with fn's result, so it never runs the parent's atexit handlers.
+int RunInChild(const std::function<int()>& fn);
+
+// Reads a whole file as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+
+// Writes bytes to a file, replacing it; false on failure.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace ostrel::test

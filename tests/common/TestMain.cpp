@@ -1,0 +1,33 @@
+// Test entry point: isolates this process's registry, kernel objects and
+// temporary folder before any test (or static object) can touch them.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/TestEnv.h"
+
+namespace {
+
+void Isolate() {
+  const std::string& root = ostrel::test::TestRoot();
+  const char* names[][2] = {{"HOME", "/home"},
+                            {"XDG_CONFIG_HOME", "/config"},
+                            {"XDG_RUNTIME_DIR", "/runtime"},
+                            {"TMPDIR", "/tmp"}};
+  for (auto& n : names) {
+    std::string dir = root + n[1];
+    mkdir(dir.c_str(), 0700);
+    setenv(n[0], dir.c_str(), 1);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Isolate();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
