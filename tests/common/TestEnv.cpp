@@ -35,8 +35,9 @@ std::string MakeRoot() {
 }  // namespace
 
 const std::string& TestRoot() {
-  static const std::string root = MakeRoot();
-  return root;
+  // Never destroyed: the exit handler that removes the folder still needs it.
+  static const std::string* root = new std::string(MakeRoot());
+  return *root;
 }
 
 int RunInChild(const std::function<int()>& fn) {

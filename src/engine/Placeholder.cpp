@@ -1,1 +1,0 @@
-int ostrel_placeholder;

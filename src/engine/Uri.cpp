@@ -1,0 +1,208 @@
+#include "engine/Uri.h"
+
+#include <vector>
+
+#include "engine/SessionGuid.h"
+#include "engine/UriParser.h"
+#include "support/StringCase.h"
+#include "support/Trace.h"
+
+namespace {
+
+// Length of the "scheme:" prefix of uri plus the "//" after it. It is taken
+// from the URI itself rather than assumed to be scheme + "://", so that a
+// URI written "http:host" loses only "http:" and not part of its host.
+std::size_t SchemePrefixLength(const std::wstring& uri) {
+  const std::size_t colon = CUriParser::GetScheme(uri, ICU_DECODE).size();
+  std::size_t end = colon + 1;
+  for (int slashes = 0; slashes < 2 && end < uri.size() && uri[end] == L'/'; ++slashes) ++end;
+  return end < uri.size() ? end : uri.size();
+}
+
+}  // namespace
+
+CUri::CUri(std::wstring uri) : m_uri(std::move(uri)) {
+  if (HasHttpScheme()) {
+    ExtractHashKey();
+    ComputeHashKey();
+  }
+}
+
+CUri::~CUri() = default;
+
+std::wstring CUri::GetUri() const { return m_uri; }
+
+bool CUri::HasHttpScheme() const { return CUriParser::IsHttpScheme(m_uri, ICU_DECODE); }
+
+std::wstring CUri::GetSchemelessUri() const { return StripScheme(m_uri); }
+
+std::wstring CUri::GetCanonicalUri() const { return Canonicalise(m_uri, true, false); }
+
+std::wstring CUri::GetPath() const { return CUriParser::GetUrlPath(GetCanonicalUri(), ICU_DECODE); }
+
+std::wstring CUri::GetHost() const { return CUriParser::GetHost(GetCanonicalUri(), ICU_DECODE); }
+
+std::wstring CUri::GetBareUri() const { return ToLowerAscii(MakeBare(m_uri)); }
+
+std::wstring CUri::GetBareHost() const { return ToLowerAscii(MakeBare(GetHost())); }
+
+bool CUri::IsSameSite(const CUri& other) const {
+  const std::wstring host = GetBareHost(), bare = GetBareUri();
+  const std::wstring otherHost = other.GetBareHost(), otherBare = other.GetBareUri();
+  auto same = [](const std::wstring& a, const std::wstring& b) {
+    return !a.empty() && !b.empty() && a == b;
+  };
+  return same(host, otherHost) || same(bare, otherBare) || same(host, otherBare) ||
+         same(bare, otherHost);
+}
+
+bool CUri::IsSameSite(const std::wstring& other) const { return IsSameSite(CUri(other)); }
+
+std::wstring CUri::Canonicalise(const std::wstring& uri, bool addScheme, bool addSlash) {
+  const std::size_t enteredLength = uri.size();
+  std::wstring t = uri;
+  if (addScheme && !CUriParser::IsKnownScheme(t, ICU_DECODE)) t = L"http://" + t;
+  if (!CUriParser::IsHttpScheme(t, ICU_DECODE)) return t;
+
+  // The platform's form is adopted only when it is shorter than the URI was
+  // on entry: the capacity offered is that length, terminator included.
+  if (enteredLength > 0) {
+    std::vector<wchar_t> buffer(enteredLength, L'\0');
+    DWORD capacity = static_cast<DWORD>(enteredLength);
+    if (capacity == enteredLength &&
+        InternetCanonicalizeUrlW(t.c_str(), buffer.data(), &capacity, 0))
+      t.assign(buffer.data(), capacity);
+  }
+  if (addSlash && (t.empty() || t.back() != L'/')) t += L'/';
+  return PercentEncode(t);
+}
+
+std::wstring CUri::PercentEncode(const std::wstring& uri) {
+  if (!CUriParser::IsHttpScheme(uri, ICU_DECODE)) return uri;
+  const std::size_t prefix = SchemePrefixLength(uri);
+  std::wstring out = uri.substr(0, prefix);
+  out.reserve(uri.size() + 16);
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  for (std::size_t i = prefix; i < uri.size(); ++i) {
+    // Code units above 0xFF pass unchanged: cutting them to their low byte
+    // would turn one character into another.
+    const unsigned b = static_cast<unsigned>(uri[i]);
+    if (b < 0x20 || (b >= 0x7F && b <= 0xFF) || b == L'&' || b == L'+') {
+      out += L'%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    } else {
+      out += uri[i];
+    }
+  }
+  return out;
+}
+
+std::wstring CUri::StripScheme(const std::wstring& uri) {
+  if (uri.empty() || !CUriParser::IsHttpScheme(uri, ICU_DECODE)) return uri;
+  return uri.substr(SchemePrefixLength(uri));
+}
+
+std::wstring CUri::MakeBare(const std::wstring& uri) {
+  if (uri.empty()) return uri;
+  std::wstring t = StripScheme(Canonicalise(uri, false, false));
+  if (!t.empty() && t.back() == L'/') t.pop_back();
+  return t;
+}
+
+std::wstring CUri::MakeHashInput(const std::wstring& uri) {
+  return ToLowerAscii(MakeBare(CUriParser::GetHost(uri, ICU_DECODE)));
+}
+
+std::wstring CUri::GenerateHash(const std::wstring& hashInput) {
+  TraceMessage(L"Generating hash for '%s'\r\n", hashInput.c_str());
+  const std::wstring s = MakeBare(hashInput);
+  const std::wstring a = CSessionGuid::TextGuidText(s);
+  const std::wstring b = ToUpperAscii(CSessionGuid::GuidTextGuid(s));
+  TraceMessage(L"Hashing GUID '%s'\r\n", a.c_str());
+  TraceMessage(L"Hashing URI '%s'\r\n", b.c_str());
+
+  // The key's length follows the first text's length in 8-bit arithmetic.
+  const unsigned n = (a.empty() || b.empty()) ? 0u : 255u - static_cast<unsigned>(a.size() % 256);
+  std::wstring units;
+  units.reserve(n);
+  for (unsigned k = 0; k < n; ++k)
+    units += static_cast<wchar_t>(b[k % b.size()] ^ a[k % a.size()]);
+  const std::wstring key = ToLowerAscii(ToHex(units));
+  TraceMessage(L"Post hash key '%s'\r\n", key.c_str());
+  return key;
+}
+
+std::wstring CUri::ToHex(const std::wstring& units) {
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring out;
+  out.reserve(units.size() * 2);
+  for (wchar_t unit : units) {
+    const unsigned b = static_cast<unsigned>(unit) & 0xFF;
+    out += kHex[b >> 4];
+    out += kHex[b & 0xF];
+  }
+  return out;
+}
+
+void CUri::ExtractHashKey() {
+  const std::wstring& u = m_uri;
+  TraceMessage(L"Looking for an existing hash key in '%s'\r\n", u.c_str());
+  if (u.empty()) return;
+  std::size_t end = u.size() - 1;
+  TraceMessage(L"URI len %ld, URI end %ld'\r\n", static_cast<LONG>(u.size()),
+               static_cast<LONG>(end));
+  TraceMessage(L"Looking for URI end marker\r\n");
+  if (u[end] == L'/') {
+    TraceMessage(L"Found URI end marker\r\n");
+    if (end == 0) return;
+    --end;
+  }
+  TraceMessage(L"Looking for URI end of hash marker\r\n");
+  if (end == 0 || u[end] != L')') return;
+  TraceMessage(L"Found URI end of hash marker\r\n");
+  TraceMessage(L"Looking for URI start of hash marker\r\n");
+  const std::size_t start = u.rfind(L'(', end - 1);
+  if (start == std::wstring::npos) return;
+  TraceMessage(L"Found URI start of hash marker\r\n");
+
+  const std::wstring foundKey = ToLowerAscii(u.substr(start + 1, end - start - 1));
+  TraceMessage(L"Extracted hash key '%s'\r\n", foundKey.c_str());
+  std::size_t newLength = start;
+  TraceMessage(L"New URI len %ld, new URI end %ld'\r\n", static_cast<LONG>(start),
+               static_cast<LONG>(start) - 1);
+  TraceMessage(L"Looking for new URI end marker\r\n");
+  if (start > 0 && u[start - 1] == L'/') {
+    TraceMessage(L"Found new URI end marker\r\n");
+    newLength = start - 1;
+  }
+  TraceMessage(L"Extracting new URI\r\n");
+  const std::wstring newUri = u.substr(0, newLength);
+  TraceMessage(L"New raw URI is '%s'\r\n", newUri.c_str());
+  TraceMessage(L"Extracting new prehash URI\r\n");
+  const std::wstring hashInput = MakeHashInput(newUri);
+  TraceMessage(L"New prehash URI is '%s'\r\n", hashInput.c_str());
+  TraceMessage(L"Extracting new hash\r\n");
+  const std::wstring newKey = GenerateHash(hashInput);
+  TraceMessage(L"New raw URI hash key is '%s'\r\n", newKey.c_str());
+  TraceMessage(L"Check to see if existing and new hash keys match\r\n");
+  if (foundKey == newKey) {
+    TraceMessage(L"Hash keys match\r\n");
+    m_uri = newUri;
+    m_foundHashKey = foundKey;
+  } else {
+    TraceMessage(L"Hash keys do not match\r\n");
+  }
+}
+
+void CUri::ComputeHashKey() { m_hashKey = GenerateHash(MakeHashInput(GetUri())); }
+
+std::wstring CUri::GetHashKey() const { return m_hashKey; }
+
+std::wstring CUri::GetFoundHashKey() const { return m_foundHashKey; }
+
+std::wstring CUri::GetHashKeyMarker() const { return L"(" + m_hashKey + L")"; }
+
+bool CUri::HasValidHashKey() const {
+  return !m_foundHashKey.empty() && !m_hashKey.empty() && m_foundHashKey == m_hashKey;
+}

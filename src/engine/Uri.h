@@ -1,0 +1,58 @@
+// CUri: one URI and the forms derived from it (schemeless, canonical, bare,
+// host, path), site comparison, and the hash key that proves a click-through
+// came from this process's own warning-page redirect. A value: the
+// constructor does all that changes it (removing a hash-key marker that
+// verifies); every other operation reads it and returns copies. Used on the
+// thread that built it; the only process-wide state behind it is the
+// session GUID (engine/SessionGuid.h).
+#pragma once
+
+#include <string>
+
+class CUri {
+ public:
+  explicit CUri(std::wstring uri);
+  virtual ~CUri();
+
+  // The URI as held: as given, less a hash-key marker that verified.
+  std::wstring GetUri() const;
+  bool HasHttpScheme() const;
+  // The held URI without "scheme://"; nothing else changed.
+  std::wstring GetSchemelessUri() const;
+  // URL path and host (no port, no user information) of the canonical form.
+  std::wstring GetPath() const;
+  std::wstring GetHost() const;
+  // Lower-cased bare forms: no scheme, no single trailing "/".
+  std::wstring GetBareUri() const;
+  std::wstring GetBareHost() const;
+
+  // True when the bare host or bare URI of one equals either of the other's
+  // (empty forms never match).
+  bool IsSameSite(const CUri& other) const;
+  bool IsSameSite(const std::wstring& other) const;
+
+  // The hash key computed for the held URI's host (empty unless http/https),
+  // the key the URI carried when it verified, and "(" key ")".
+  std::wstring GetHashKey() const;
+  std::wstring GetFoundHashKey() const;
+  std::wstring GetHashKeyMarker() const;
+  bool HasValidHashKey() const;
+
+  // The recipes behind the forms; they read nothing of an object.
+  static std::wstring Canonicalise(const std::wstring& uri, bool addScheme, bool addSlash);
+  static std::wstring PercentEncode(const std::wstring& uri);
+  static std::wstring StripScheme(const std::wstring& uri);
+  static std::wstring MakeBare(const std::wstring& uri);
+  static std::wstring MakeHashInput(const std::wstring& uri);
+  static std::wstring GenerateHash(const std::wstring& hashInput);
+  static std::wstring ToHex(const std::wstring& units);
+
+ private:
+  std::wstring GetCanonicalUri() const;
+  void ExtractHashKey();
+  void ComputeHashKey();
+
+  std::wstring m_uri;
+  std::wstring m_hashKey;       // computed for the held URI
+  std::wstring m_foundHashKey;  // carried by the URI and equal to the computed one
+};

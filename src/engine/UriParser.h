@@ -1,0 +1,42 @@
+// CUriParser: one question to the platform's URL cracker. It cracks the URI
+// it is built from at once, into six owned component buffers, and answers
+// with copies. A URI the cracker rejects reads as empty components and
+// scheme number 0. Not shared between threads; lives for one question
+// (the static shortcuts build one, ask, and drop it).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/WinInet.h"
+
+class CUriParser {
+ public:
+  CUriParser(const std::wstring& uri, DWORD flags);
+  CUriParser(const CUriParser&) = delete;
+  CUriParser& operator=(const CUriParser&) = delete;
+  virtual ~CUriParser();
+
+  std::wstring GetScheme() const;
+  std::wstring GetHost() const;
+  std::wstring GetUserName() const;
+  std::wstring GetPassword() const;
+  std::wstring GetUrlPath() const;
+  std::wstring GetExtraInfo() const;
+  LONG GetSchemeNumber() const;
+  INTERNET_PORT GetPort() const;
+
+  static bool IsKnownScheme(const std::wstring& uri, DWORD flags);
+  static bool IsHttpScheme(const std::wstring& uri, DWORD flags);
+  static std::wstring GetScheme(const std::wstring& uri, DWORD flags);
+  static std::wstring GetHost(const std::wstring& uri, DWORD flags);
+  static std::wstring GetUrlPath(const std::wstring& uri, DWORD flags);
+
+ private:
+  using Buffer = std::unique_ptr<wchar_t[]>;
+
+  std::wstring m_uri;
+  DWORD m_flags;
+  std::unique_ptr<URL_COMPONENTSW> m_components;
+  Buffer m_scheme, m_host, m_userName, m_password, m_urlPath, m_extraInfo;
+};

@@ -1,0 +1,52 @@
+// CPhishListItem: one entry of a phish list: a kind (white, grey, black or
+// none) and a pattern, held as the CUri of its text and compiled once into a
+// case-insensitive Perl-syntax regular expression. The list owns its
+// entries and guards them with its own lock; an entry has no lock.
+#pragma once
+
+#include <boost/regex.hpp>
+
+#include <memory>
+#include <string>
+
+#include "engine/Uri.h"
+#include "platform/WinTypes.h"
+
+// Classification of entries and lookup results.
+using ListKind = LONG;
+constexpr ListKind LIST_KIND_NONE = 0;
+constexpr ListKind LIST_KIND_WHITE = 1;
+constexpr ListKind LIST_KIND_GREY = 2;
+constexpr ListKind LIST_KIND_BLACK = 3;
+
+class CPhishListItem {
+ public:
+  CPhishListItem();
+  CPhishListItem(const CPhishListItem&) = delete;
+  CPhishListItem& operator=(const CPhishListItem&) = delete;
+  virtual ~CPhishListItem();
+
+  void SetKind(ListKind kind);
+  // 'b' black, 'g' grey, 'w' white (either case); anything else none.
+  void SetKindFromChar(wchar_t c);
+  ListKind GetKind() const;
+  // 'w', 'g', 'b', or 'u' for any other kind.
+  wchar_t GetKindChar() const;
+
+  // The pattern text as a CUri (null before SetPattern); the entry keeps it.
+  const CUri* GetUriObject() const;
+  const boost::wregex& GetRegex() const;
+
+  // Holds text as a CUri and compiles its GetUri(). A pattern that does not
+  // compile raises boost::regex_error to the caller.
+  void SetPattern(const std::wstring& text);
+
+  // Whether the pattern occurs anywhere in subject. A search the regular-
+  // expression engine gives up on (too complex, out of stack) is no match.
+  bool Matches(const std::wstring& subject) const;
+
+ private:
+  ListKind m_kind;
+  std::unique_ptr<CUri> m_uri;
+  boost::wregex m_regex;
+};

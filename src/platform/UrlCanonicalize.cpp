@@ -1,0 +1,139 @@
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "platform/UrlSyntax.h"
+#include "platform/WinError.h"
+#include "platform/WinInet.h"
+
+namespace {
+
+using ostrel::platform::AsciiLower;
+
+bool IsUnsafe(wchar_t c) {
+  return c <= 0x20 || c >= 0x7F || c == L'"' || c == L'<' || c == L'>' || c == L'\\' ||
+         c == L'^' || c == L'`' || c == L'{' || c == L'|' || c == L'}';
+}
+
+void AppendByte(std::wstring& out, unsigned byte) {
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  out += L'%';
+  out += kHex[(byte >> 4) & 0xF];
+  out += kHex[byte & 0xF];
+}
+
+// Writes an unsafe character as the %XX escapes of its UTF-8 bytes.
+void AppendEscaped(std::wstring& out, wchar_t wc) {
+  char32_t c = static_cast<char32_t>(wc);
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+  if (c < 0x80) {
+    AppendByte(out, c);
+  } else if (c < 0x800) {
+    AppendByte(out, 0xC0 | (c >> 6));
+    AppendByte(out, 0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    AppendByte(out, 0xE0 | (c >> 12));
+    AppendByte(out, 0x80 | ((c >> 6) & 0x3F));
+    AppendByte(out, 0x80 | (c & 0x3F));
+  } else {
+    AppendByte(out, 0xF0 | (c >> 18));
+    AppendByte(out, 0x80 | ((c >> 12) & 0x3F));
+    AppendByte(out, 0x80 | ((c >> 6) & 0x3F));
+    AppendByte(out, 0x80 | (c & 0x3F));
+  }
+}
+
+void AppendSafe(std::wstring& out, std::wstring_view text) {
+  for (wchar_t c : text) {
+    if (IsUnsafe(c))
+      AppendEscaped(out, c);
+    else
+      out += c;
+  }
+}
+
+// Removes "." and ".." segments of an absolute path, as a browser resolves them.
+std::wstring ResolveDots(std::wstring_view path) {
+  std::vector<std::wstring_view> segments;
+  bool trailingSlash = false;
+  std::size_t pos = 0;
+  if (!path.empty() && path[0] == L'/') pos = 1;
+  const bool absolute = pos == 1;
+  while (pos <= path.size()) {
+    std::size_t slash = path.find(L'/', pos);
+    const bool last = slash == std::wstring_view::npos;
+    if (last) slash = path.size();
+    const std::wstring_view segment = path.substr(pos, slash - pos);
+    trailingSlash = false;
+    if (segment == L".") {
+      trailingSlash = true;
+    } else if (segment == L"..") {
+      if (!segments.empty()) segments.pop_back();
+      trailingSlash = true;
+    } else if (!(last && segment.empty())) {
+      segments.push_back(segment);
+    } else {
+      trailingSlash = true;
+    }
+    if (last) break;
+    pos = slash + 1;
+  }
+  std::wstring out = absolute ? L"/" : L"";
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    if (i) out += L'/';
+    out += segments[i];
+  }
+  if (trailingSlash && !segments.empty()) out += L'/';
+  return out;
+}
+
+std::wstring Canonical(std::wstring_view url, const ostrel::platform::UrlSpans& s) {
+  std::wstring out;
+  out.reserve(url.size() + 16);
+  for (wchar_t c : s.scheme) out += AsciiLower(c);
+  out += L':';
+  if (!s.hasAuthority) {
+    AppendSafe(out, url.substr(s.scheme.size() + 1));
+    return out;
+  }
+  out += L"//";
+  if (s.hasUserInfo) {
+    AppendSafe(out, s.userInfo);
+    out += L'@';
+  }
+  for (wchar_t c : s.host) out += AsciiLower(c);
+  if (s.hasPort) {
+    out += L':';
+    out += s.port;
+  }
+  AppendSafe(out, s.path.empty() ? std::wstring(L"/") : ResolveDots(s.path));
+  AppendSafe(out, s.extra);
+  return out;
+}
+
+}  // namespace
+
+BOOL InternetCanonicalizeUrlW(LPCWSTR lpszUrl, LPWSTR lpszBuffer, LPDWORD lpdwBufferLength,
+                              DWORD dwFlags) {
+  if (!lpszUrl || !lpdwBufferLength || dwFlags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::wstring_view url(lpszUrl);
+  ostrel::platform::UrlSpans spans;
+  DWORD error = ERROR_SUCCESS;
+  if (!ostrel::platform::SplitUrl(url, &spans, &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  const std::wstring result = Canonical(url, spans);
+  if (!lpszBuffer || result.size() + 1 > *lpdwBufferLength) {
+    *lpdwBufferLength = static_cast<DWORD>(result.size() + 1);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::wmemcpy(lpszBuffer, result.data(), result.size());
+  lpszBuffer[result.size()] = L'\0';
+  *lpdwBufferLength = static_cast<DWORD>(result.size());
+  return TRUE;
+}

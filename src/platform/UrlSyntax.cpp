@@ -1,0 +1,109 @@
+#include "platform/UrlSyntax.h"
+
+#include "platform/WinError.h"
+
+namespace ostrel::platform {
+namespace {
+
+bool IsAlpha(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+bool EqualsIgnoringCase(std::wstring_view a, const wchar_t* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (AsciiLower(a[i]) != b[i]) return false;
+  return i == a.size() && !b[i];
+}
+
+}  // namespace
+
+INTERNET_SCHEME SchemeNumber(std::wstring_view scheme) {
+  static const struct {
+    const wchar_t* name;
+    INTERNET_SCHEME number;
+  } kSchemes[] = {
+      {L"ftp", INTERNET_SCHEME_FTP},       {L"gopher", INTERNET_SCHEME_GOPHER},
+      {L"http", INTERNET_SCHEME_HTTP},     {L"https", INTERNET_SCHEME_HTTPS},
+      {L"file", INTERNET_SCHEME_FILE},     {L"news", INTERNET_SCHEME_NEWS},
+      {L"mailto", INTERNET_SCHEME_MAILTO}, {L"socks", INTERNET_SCHEME_SOCKS},
+      {L"javascript", INTERNET_SCHEME_JAVASCRIPT}, {L"vbscript", INTERNET_SCHEME_VBSCRIPT},
+      {L"res", INTERNET_SCHEME_RES},
+  };
+  for (const auto& s : kSchemes)
+    if (EqualsIgnoringCase(scheme, s.name)) return s.number;
+  return INTERNET_SCHEME_UNKNOWN;
+}
+
+INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme) {
+  switch (scheme) {
+    case INTERNET_SCHEME_FTP:
+      return INTERNET_DEFAULT_FTP_PORT;
+    case INTERNET_SCHEME_GOPHER:
+      return INTERNET_DEFAULT_GOPHER_PORT;
+    case INTERNET_SCHEME_HTTP:
+      return INTERNET_DEFAULT_HTTP_PORT;
+    case INTERNET_SCHEME_HTTPS:
+      return INTERNET_DEFAULT_HTTPS_PORT;
+    case INTERNET_SCHEME_SOCKS:
+      return INTERNET_DEFAULT_SOCKS_PORT;
+    default:
+      return 0;
+  }
+}
+
+bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
+  *spans = UrlSpans{};
+  // Scheme: a letter, then letters, digits, '+', '-' or '.', then ':'.
+  std::size_t i = 0;
+  if (url.empty() || !IsAlpha(url[0])) {
+    *error = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    return false;
+  }
+  while (i < url.size() && (IsAlpha(url[i]) || IsDigit(url[i]) || url[i] == L'+' ||
+                            url[i] == L'-' || url[i] == L'.'))
+    ++i;
+  if (i >= url.size() || url[i] != L':') {
+    *error = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    return false;
+  }
+  spans->scheme = url.substr(0, i);
+  std::size_t pos = i + 1;
+
+  const std::size_t extraAt = url.find_first_of(L"?#", pos);
+  const std::size_t end = extraAt == std::wstring_view::npos ? url.size() : extraAt;
+
+  if (url.substr(pos, 2) == L"//") {
+    spans->hasAuthority = true;
+    pos += 2;
+    std::size_t authorityEnd = url.find(L'/', pos);
+    if (authorityEnd == std::wstring_view::npos || authorityEnd > end) authorityEnd = end;
+    std::wstring_view authority = url.substr(pos, authorityEnd - pos);
+    const std::size_t at = authority.rfind(L'@');
+    if (at != std::wstring_view::npos) {
+      spans->hasUserInfo = true;
+      spans->userInfo = authority.substr(0, at);
+      authority.remove_prefix(at + 1);
+    }
+    std::size_t colon = std::wstring_view::npos;
+    if (!authority.empty() && authority[0] == L'[') {
+      const std::size_t close = authority.find(L']');
+      if (close != std::wstring_view::npos && close + 1 < authority.size() &&
+          authority[close + 1] == L':')
+        colon = close + 1;
+    } else {
+      colon = authority.rfind(L':');
+    }
+    if (colon != std::wstring_view::npos) {
+      spans->hasPort = true;
+      spans->port = authority.substr(colon + 1);
+      authority = authority.substr(0, colon);
+    }
+    spans->host = authority;
+    pos = authorityEnd;
+  }
+  spans->path = url.substr(pos, end - pos);
+  if (extraAt != std::wstring_view::npos) spans->extra = url.substr(extraAt);
+  return true;
+}
+
+}  // namespace ostrel::platform
