@@ -13,6 +13,7 @@ PACKAGES=(
   libgmock-dev
   libbenchmark-dev
   libboost-regex-dev
+  libsqlite3-dev
 )
 
 missing=()

@@ -42,6 +42,14 @@ using HMODULE = HINSTANCE;
 
 using HRESULT = std::int32_t;
 
+// A point in time as 100-nanosecond intervals since 1601-01-01 UTC.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+using LPFILETIME = FILETIME*;
+
 #ifndef TRUE
 #define TRUE 1
 #endif

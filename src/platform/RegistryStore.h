@@ -1,0 +1,61 @@
+// Internal to the platform layer (WinReg.h is the interface): the registry's
+// SQLite store, $XDG_CONFIG_HOME/ostrel/registry.db. Each function is one
+// transaction on a connection of its own, so any thread or forked process
+// may call it; results are ERROR_* codes. Names are UTF-8 as the caller gave
+// them; a key is named by its folded path (FoldName of each element, joined
+// with '\', "" for the hive itself). Reads of a store that is missing,
+// damaged, foreign or unreadable see an empty store; changes to such a store
+// fail and never rewrite the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+namespace ostrel::platform::registry {
+
+// Hive numbers as stored.
+constexpr int kClassesRoot = 0;
+constexpr int kCurrentUser = 1;
+constexpr int kLocalMachine = 2;
+
+// The identity of a name: its ASCII letters upper-cased.
+std::string FoldName(const std::string& name);
+
+// The store file for the current environment; empty when no folder is known.
+std::string StorePath();
+
+// Finds (and, when allowed, creates) the key base\elements. On success
+// *path is its folded path and *created tells whether the last element was
+// new. A missing key with creation not allowed gives ERROR_ACCESS_DENIED;
+// base itself missing gives ERROR_KEY_DELETED.
+DWORD CreateKey(int hive, const std::string& base, const std::vector<std::string>& elements,
+                bool mayCreate, std::string* path, bool* created);
+
+// Finds the key base\elements: ERROR_SUCCESS with its folded path, or
+// ERROR_FILE_NOT_FOUND (ERROR_KEY_DELETED when base itself is missing).
+DWORD OpenKey(int hive, const std::string& base, const std::vector<std::string>& elements,
+              std::string* path);
+
+DWORD SetValue(int hive, const std::string& key, const std::string& name, DWORD type,
+               const std::string& data);
+DWORD QueryValue(int hive, const std::string& key, const std::string& name, DWORD* type,
+                 std::string* data);
+DWORD DeleteValue(int hive, const std::string& key, const std::string& name);
+
+// Deletes every subkey of key and every value in them and in key, and key
+// itself when includeSelf (never the hive).
+DWORD DeleteTree(int hive, const std::string& key, bool includeSelf);
+
+// The index-th subkey of key in folded-name order: its name and last write
+// time (FILETIME units); ERROR_NO_MORE_ITEMS past the last.
+DWORD EnumKey(int hive, const std::string& key, DWORD index, std::string* name,
+              std::uint64_t* written);
+
+// The index-th value of key in the order values were first set.
+DWORD EnumValue(int hive, const std::string& key, DWORD index, std::string* name, DWORD* type,
+                std::string* data);
+
+}  // namespace ostrel::platform::registry
