@@ -29,4 +29,20 @@ void SetShellOpenCommand(const std::string& program);
 // Makes CoCreateGuid fail (true) or work again (false).
 void SetGuidCreationFails(bool fails);
 
+// Kernel objects. The version GetVersionExW reports from now on (6.1 until
+// set); making it fail (true) or work again (false); and how often it has
+// been called in this process.
+void SetReportedWindowsVersion(DWORD major, DWORD minor);
+void SetVersionQueryFails(bool fails);
+unsigned long VersionQueryCount();
+
+// The private folder of this user's kernel-object table, resolved from the
+// current environment and checked as at the table's first use (created when
+// missing); empty when it is not the user's own or is open to others.
+std::string KernelObjectFolder();
+
+// The waits in progress, in every process, on the object of this handle
+// (0 for a handle that is not valid), so a test can act once waiters block.
+unsigned long KernelObjectWaits(HANDLE object);
+
 }  // namespace ostrel::platform::testing
