@@ -1,5 +1,7 @@
 // Test entry point: isolates this process's registry, kernel objects and
-// temporary folder before any test (or static object) can touch them.
+// temporary folder before any test or static object can touch them (the
+// module-wide defaults are built during static initialisation, so the
+// isolation runs as an early constructor, ahead of them).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,7 +13,7 @@
 
 namespace {
 
-void Isolate() {
+__attribute__((constructor(101))) void Isolate() {
   const std::string& root = ostrel::test::TestRoot();
   const char* names[][2] = {{"HOME", "/home"},
                             {"XDG_CONFIG_HOME", "/config"},
@@ -27,7 +29,6 @@ void Isolate() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Isolate();
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
