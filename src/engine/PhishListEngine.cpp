@@ -1,0 +1,148 @@
+#include "engine/PhishListEngine.h"
+
+#include "settings/Settings.h"
+#include "support/Trace.h"
+
+// Built in this order at module load: the prefix first.
+const std::wstring CPhishListEngine::QueryPrefix = L"?var1=ZORTBHO";
+const std::wstring CPhishListEngine::BlackQueryPrefix = QueryPrefix + L"&var2=black";
+const std::wstring CPhishListEngine::GreyQueryPrefix = QueryPrefix + L"&var2=grey";
+const std::wstring CPhishListEngine::UriParameter = L"&var3=";
+const std::wstring CPhishListEngine::HashKeyParameter = L"&var4=";
+
+CPhishListEngine::CPhishListEngine(IWebBrowser2* browser)
+    : m_list(), m_browser(browser), m_flaggedSite(), m_allowClickThrough(FALSE) {}
+
+CPhishListEngine::~CPhishListEngine() = default;
+
+CPhishList& CPhishListEngine::GetList() { return m_list; }
+
+std::wstring CPhishListEngine::GetFlaggedSite() const { return m_flaggedSite; }
+
+HRESULT CPhishListEngine::Scan(const std::wstring& url) { return ScanUri(CUri(url)); }
+
+HRESULT CPhishListEngine::ScanUri(const CUri& uri) {
+  TraceMessage(L"Scanning engine has recieved URI '%s'\r\n", uri.GetUri().c_str());
+  return ProcessUri(uri);
+}
+
+HRESULT CPhishListEngine::ProcessUri(const CUri& uri) {
+  TraceMessage(L"Processing '%s'\r\n", uri.GetUri().c_str());
+  switch (PreScan(uri)) {
+    case OURURI:
+      TraceMessage(L"OURURI\r\n");
+      break;
+    case RELOAD:
+      TraceMessage(L"RELOAD\r\n");
+      m_browser.Navigate(uri);
+      break;
+    case NOHTTP:
+      TraceMessage(L"NOHTTP\r\n");
+      break;
+    case NOSCAN:
+      TraceMessage(L"NOSCAN\r\n");
+      break;
+    default:
+      TraceMessage(L"DOSCAN\r\n");
+      LookUpAndRedirect(uri);
+      break;
+  }
+  TraceMessage(L"Scanning for '%s' complete\r\n", uri.GetUri().c_str());
+  return S_OK;
+}
+
+PreScanResult CPhishListEngine::PreScan(const CUri& uri) {
+  TraceMessage(L"Pre-scanning '%s'\r\n", uri.GetUri().c_str());
+  PreScanResult result;
+  if (!uri.HasHttpScheme()) {
+    TraceMessage(
+        L"Pre-scan indicates this URI does not have a valid HTTP scheme therefore it will not be "
+        L"scanned\r\n");
+    result = NOHTTP;
+  } else if (uri.HasValidHashKey()) {
+    TraceMessage(L"Pre-scan indicates this URI should be white listed\r\n");
+    m_list.WhiteListTemporarily(uri);
+    TraceMessage(
+        L"Flagging site as current white listed domain to prevent further scans during this "
+        L"visit\r\n");
+    m_flaggedSite = uri.GetBareUri();
+    result = RELOAD;
+  } else if (!m_flaggedSite.empty() && uri.IsSameSite(CUri(m_flaggedSite))) {
+    TraceMessage(
+        L"Pre-scan indicates this URI should not be scanned as we are currently navigating a "
+        L"white listed domain\r\n");
+    result = NOSCAN;
+  } else if (IsOurUri(uri)) {
+    TraceMessage(
+        L"Pre-scan indicates this URI is registered as our 'safe' site and as such should not be "
+        L"scanned\r\n");
+    result = OURURI;
+  } else {
+    TraceMessage(L"Pre-scan indicates this URI should be scanned\r\n");
+    result = DOSCAN;
+  }
+  TraceMessage(L"Pre-scan checks complete\r\n");
+  return result;
+}
+
+bool CPhishListEngine::IsOurUri(const CUri& uri) {
+  const CUri black(GetBlackRedirectBase());
+  const CUri grey(GetGreyRedirectBase());
+  const bool onBlack = uri.IsSameSite(black);
+  const bool onGrey = uri.IsSameSite(grey);
+  return onBlack || onGrey;
+}
+
+std::wstring CPhishListEngine::GetBlackRedirectBase() {
+  return CSettings::GetBlackRedirectUri(CSettings::DefaultBlackRedirectUri) + BlackQueryPrefix;
+}
+
+std::wstring CPhishListEngine::GetGreyRedirectBase() {
+  return CSettings::GetGreyRedirectUri(CSettings::DefaultGreyRedirectUri) + GreyQueryPrefix;
+}
+
+HRESULT CPhishListEngine::LookUpAndRedirect(const CUri& uri) {
+  m_list.EnsureLoaded();
+  TraceMessage(L"Looking for '%s' in database\r\n", uri.GetUri().c_str());
+  switch (m_list.LookUp(uri)) {
+    case LIST_KIND_WHITE:
+      TraceMessage(
+          L"URI is white listed, flagging site as current white listed domain to prevent further "
+          L"scans during this visit\r\n");
+      m_flaggedSite = uri.GetBareUri();
+      return S_OK;
+    case LIST_KIND_GREY:
+      TraceMessage(L"URI is grey listed, redirecting accordingly\r\n");
+      return RedirectGrey(uri);
+    case LIST_KIND_BLACK:
+      TraceMessage(L"URI is black listed, redirecting accordingly\r\n");
+      return RedirectBlack(uri);
+    default:
+      TraceMessage(L"Unknown scan result\r\n");
+      return S_OK;
+  }
+}
+
+HRESULT CPhishListEngine::RedirectBlack(const CUri& uri) {
+  m_allowClickThrough = CSettings::GetACTBlack(CSettings::DefaultACTBlack) != 0;
+  Redirect(GetBlackRedirectBase(), uri);
+  return S_OK;
+}
+
+HRESULT CPhishListEngine::RedirectGrey(const CUri& uri) {
+  m_allowClickThrough = CSettings::GetACTGrey(CSettings::DefaultACTGrey) != 0;
+  Redirect(GetGreyRedirectBase(), uri);
+  return S_OK;
+}
+
+HRESULT CPhishListEngine::Redirect(const std::wstring& base, const CUri& uri) {
+  std::wstring address = base;
+  address += UriParameter;
+  address += CUri::Canonicalise(uri.GetUri(), false, uri.GetPath().empty());
+  if (m_allowClickThrough) {
+    address += HashKeyParameter;
+    address += uri.GetHashKeyMarker();
+  }
+  TraceMessage(L"Redirecting to '%s'\r\n", address.c_str());
+  return m_browser.Navigate(address);
+}

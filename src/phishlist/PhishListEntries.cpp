@@ -1,0 +1,193 @@
+#include "phishlist/PhishListEntries.h"
+
+#include <boost/regex.hpp>
+
+#include <sstream>
+
+#include "phishlist/TextReader.h"
+#include "platform/Utf8.h"
+#include "support/Exception.h"
+#include "support/TimeStamp.h"
+#include "support/Trace.h"
+#include "update/Cipher.h"
+
+namespace {
+
+std::wstring TextOf(const CPhishListItem& entry) {
+  return entry.GetUriObject() ? entry.GetUriObject()->GetUri() : std::wstring();
+}
+
+}  // namespace
+
+CPhishListEntries::CPhishListEntries() : m_loadStamp(0) {}
+
+CPhishListEntries::~CPhishListEntries() = default;
+
+void CPhishListEntries::Lock() { m_lock.Enter(); }
+
+void CPhishListEntries::Unlock() { m_lock.Leave(); }
+
+long CPhishListEntries::FindIndex(const CUri& uri) {
+  CCriticalSectionLock lock(m_lock);
+  // The subject is the same for every entry: computed once per lookup.
+  const std::wstring subject = uri.GetSchemelessUri();
+  for (std::size_t i = 0; i < m_entries.size(); ++i) {
+    TraceMessage(L"Searching URI in phish database");
+    if (m_entries[i]->Matches(subject)) {
+      TraceMessage(L"Found URI in phish database");
+      return static_cast<long>(i);
+    }
+  }
+  return -1;
+}
+
+CPhishListItem* CPhishListEntries::Find(const CUri& uri) {
+  CCriticalSectionLock lock(m_lock);
+  const long index = FindIndex(uri);
+  return index < 0 ? nullptr : m_entries[static_cast<std::size_t>(index)].get();
+}
+
+ListKind CPhishListEntries::LookUp(const CUri& uri) {
+  CCriticalSectionLock lock(m_lock);
+  const CPhishListItem* entry = Find(uri);
+  return entry ? entry->GetKind() : LIST_KIND_NONE;
+}
+
+void CPhishListEntries::WhiteListTemporarily(const CUri& uri) {
+  CCriticalSectionLock lock(m_lock);
+  CPhishListItem* entry = Find(uri);
+  if (!entry) return;
+  entry->SetKind(LIST_KIND_WHITE);
+  TraceMessage(L"Whitelisting %s - %c\r\n", TextOf(*entry).c_str(), entry->GetKindChar());
+}
+
+bool CPhishListEntries::IsLoaded() const { return m_loadStamp != 0; }
+
+LONGLONG CPhishListEntries::GetLoadStamp() const { return m_loadStamp; }
+
+std::size_t CPhishListEntries::GetCount() const { return m_entries.size(); }
+
+void CPhishListEntries::UnloadDirty() {
+  CCriticalSectionLock lock(m_lock);
+  TraceMessage(L"Unloading dirty\r\n");
+  std::vector<std::unique_ptr<CPhishListItem>> kept;
+  for (auto& entry : m_entries) {
+    if (entry->GetKind() != LIST_KIND_WHITE) continue;  // destroyed with the old vector
+    TraceMessage(L"Adding %s - %c to temporary white list\r\n", TextOf(*entry).c_str(),
+                 entry->GetKindChar());
+    m_tempWhiteList.insert(TextOf(*entry));
+    kept.push_back(std::move(entry));
+  }
+  m_entries.swap(kept);
+}
+
+void CPhishListEntries::AddEntry(CPhishListItem* entry) {
+  std::unique_ptr<CPhishListItem> owned(entry);
+  if (!owned) return;
+  CCriticalSectionLock lock(m_lock);
+  const std::wstring text = TextOf(*owned);
+  if (IsLoaded()) {
+    const auto carried = m_tempWhiteList.find(text);
+    if (carried != m_tempWhiteList.end()) {
+      // The carried-over white entry keeps its place and kind.
+      TraceMessage(L"Flag %s as not redundent\r\n", text.c_str());
+      m_tempWhiteList.erase(carried);
+      return;
+    }
+  }
+  m_entries.push_back(std::move(owned));
+}
+
+void CPhishListEntries::UnloadRedundant() {
+  CCriticalSectionLock lock(m_lock);
+  if (m_tempWhiteList.empty()) return;
+  TraceMessage(L"Unloading redundent\r\n");
+  for (auto it = m_entries.begin(); it != m_entries.end();) {
+    const CPhishListItem& entry = **it;
+    const auto carried = (entry.GetKind() == LIST_KIND_WHITE) ? m_tempWhiteList.find(TextOf(entry))
+                                                              : m_tempWhiteList.end();
+    if (carried == m_tempWhiteList.end()) {
+      ++it;
+      continue;
+    }
+    TraceMessage(L"Removing %s - %c\r\n", TextOf(entry).c_str(), entry.GetKindChar());
+    m_tempWhiteList.erase(carried);
+    it = m_entries.erase(it);
+  }
+}
+
+void CPhishListEntries::UnloadAll() {
+  CCriticalSectionLock lock(m_lock);
+  TraceMessage(L"Unloading all\r\n");
+  m_entries.clear();
+}
+
+void CPhishListEntries::Load(std::wistream& stream) {
+  CCriticalSectionLock lock(m_lock);
+  TraceMessage(L"Loading memory resident list from input stream\r\n");
+  UnloadDirty();
+  std::wistringstream text(DecryptStream(stream));
+  CTextReader reader(text);
+  std::wstring line;
+  while (reader.ReadLine(line, false, false)) AddLine(line);
+  UnloadRedundant();
+  m_loadStamp = CurrentTimeStamp();
+  TraceMessage(L"Memory resident list loaded and ready\r\n");
+}
+
+std::wstring CPhishListEntries::DecryptStream(std::wistream& stream) {
+  stream.clear();
+  stream.seekg(0);
+  std::string bytes;
+  wchar_t c;
+  while (stream.get(c)) bytes += static_cast<char>(static_cast<unsigned>(c) & 0xFF);
+  if (!stream.eof()) CException::Raise(L"Error decrypting phish database", 0);
+  const CDecrypt plain(bytes);
+  if (!plain.IsValid()) return std::wstring();
+  std::wstring text;
+  text.reserve(plain.GetLength());
+  for (char b : plain.GetResult()) text += static_cast<wchar_t>(static_cast<unsigned char>(b));
+  return text;
+}
+
+void CPhishListEntries::AddLine(std::wstring line) {
+  CCriticalSectionLock lock(m_lock);
+  if (line.empty()) return;
+  CPhishListItem* entry = ParseLine(std::move(line));
+  if (entry) AddEntry(entry);
+}
+
+CPhishListItem* CPhishListEntries::ParseLine(std::wstring line) {
+  CCriticalSectionLock lock(m_lock);
+  return ParseFields(line, nullptr).release();
+}
+
+std::unique_ptr<CPhishListItem> CPhishListEntries::ParseFields(const std::wstring& line,
+                                                               std::wstring* rejection) {
+  auto entry = std::make_unique<CPhishListItem>();
+  // Fields are separated by runs of spaces; leading spaces are skipped and
+  // fields after the second ignored.
+  std::wstring fields[2];
+  int found = 0;
+  for (std::size_t pos = 0; found < 2 && pos < line.size();) {
+    const std::size_t start = line.find_first_not_of(L' ', pos);
+    if (start == std::wstring::npos) break;
+    const std::size_t end = line.find(L' ', start);
+    fields[found++] = line.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    pos = end;
+  }
+  if (found < 2) {
+    if (rejection) *rejection = L"too few fields";
+    return nullptr;
+  }
+  entry->SetKindFromChar(fields[0][0]);
+  TraceMessage(L"Adding regex to database: %s", fields[1].c_str());
+  try {
+    entry->SetPattern(fields[1]);
+  } catch (const boost::regex_error& e) {
+    TraceMessage(L"Bad regex: %s", fields[1].c_str());
+    if (rejection) *rejection = L"pattern does not compile: " + ostrel::platform::FromUtf8(e.what());
+    return nullptr;
+  }
+  return entry;
+}

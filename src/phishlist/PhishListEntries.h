@@ -1,0 +1,77 @@
+// CPhishListEntries: the ordered entries of one phish list with their
+// recursive lock: lookups (first match in list order decides), temporary
+// white-listing, and loading from an enciphered database stream with the
+// reload rules that keep what the user white-listed. CPhishList adds the
+// update service on top; the publisher's tools use this part alone, so they
+// run the filter's own lookup. Every operation holds the lock for its whole
+// duration and releases it on every path, errors included; the list owns
+// its entries and destroys each one it removes at once.
+#pragma once
+
+#include <istream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/Uri.h"
+#include "phishlist/PhishListItem.h"
+#include "support/KernelObjects.h"
+
+class CPhishListEntries {
+ public:
+  CPhishListEntries();
+  CPhishListEntries(const CPhishListEntries&) = delete;
+  CPhishListEntries& operator=(const CPhishListEntries&) = delete;
+  virtual ~CPhishListEntries();
+
+  // The kind of the first entry whose pattern occurs in the URI without its
+  // scheme; 0 when none does (an entry of kind 0 that matches ends the
+  // search too).
+  ListKind LookUp(const CUri& uri);
+  // Makes the first matching entry white for as long as this list lives.
+  void WhiteListTemporarily(const CUri& uri);
+  // The first matching entry (the list keeps it), or null.
+  CPhishListItem* Find(const CUri& uri);
+  // Its position in the list (from 0), or -1 when nothing matches.
+  long FindIndex(const CUri& uri);
+
+  bool IsLoaded() const;
+  LONGLONG GetLoadStamp() const;
+  std::size_t GetCount() const;
+
+  void AddEntry(CPhishListItem* entry);
+  void UnloadDirty();
+  void UnloadRedundant();
+  void UnloadAll();
+
+  // Replaces the entries with those of an enciphered database stream (one
+  // character per byte), keeping carried-over white entries first. A
+  // container whose checksum fails loads as no entries. A read that stops
+  // before the end of the stream raises CException "Error decrypting phish
+  // database" with the list left holding only its white entries.
+  void Load(std::wistream& stream);
+  // The plain text of the stream, one character per byte; empty when the
+  // checksum fails.
+  std::wstring DecryptStream(std::wistream& stream);
+  void AddLine(std::wstring line);
+  // A new entry made from a database line (the caller owns it), or null for
+  // a line with fewer than two fields or a pattern that does not compile.
+  CPhishListItem* ParseLine(std::wstring line);
+
+  // The parsing of ParseLine with the reason of a rejection ("too few
+  // fields", or the pattern's error), for tools that report it.
+  static std::unique_ptr<CPhishListItem> ParseFields(const std::wstring& line,
+                                                     std::wstring* rejection);
+
+  void Lock();
+  void Unlock();
+
+ protected:
+  CCriticalSection m_lock;  // recursive; guards everything below and in derived classes
+
+ private:
+  std::vector<std::unique_ptr<CPhishListItem>> m_entries;  // list order = precedence
+  LONGLONG m_loadStamp;                    // time of the last completed load; 0 never
+  std::set<std::wstring> m_tempWhiteList;  // white texts carried by the load in progress
+};

@@ -1,0 +1,41 @@
+#include "phishlist/TextReader.h"
+
+namespace {
+bool IsControl(unsigned b) { return b < 0x20 || (b >= 0x7F && b <= 0x9F); }
+}  // namespace
+
+CTextReader::CTextReader(std::wistream& stream) : m_stream(stream) {
+  m_stream.clear();
+  m_stream.seekg(0);
+}
+
+CTextReader::~CTextReader() = default;
+
+std::size_t CTextReader::GetLineNumber() const { return m_lineEnds; }
+
+bool CTextReader::ReadLine(std::wstring& line, bool collapseSpaces, bool tabsToSpaces) {
+  line.clear();
+  bool comment = false;
+  unsigned spaceRun = 0;
+  wchar_t c;
+  while (m_stream.get(c)) {
+    unsigned b = static_cast<unsigned>(c) & 0xFF;
+    if (tabsToSpaces && b == 0x09) b = 0x20;
+    spaceRun = (b == 0x20) ? spaceRun + 1 : 0;
+    if (b == 0x0A) {
+      ++m_lineEnds;
+      if (!comment) return true;
+      line.clear();  // a comment line: go on with the next one
+      comment = false;
+      continue;
+    }
+    if (b == '#') {
+      comment = true;
+      continue;
+    }
+    if (comment || IsControl(b)) continue;
+    if (collapseSpaces && b == 0x20 && spaceRun > 1) continue;
+    line += static_cast<wchar_t>(b);
+  }
+  return false;
+}

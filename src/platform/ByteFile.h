@@ -1,0 +1,70 @@
+// Platform layer: a file read or rewritten as raw bytes through a wide
+// stream buffer, one character per byte (the byte in the character's low 8
+// bits; only those bits are written).
+// Promises: opening never follows a symbolic link in the last path element
+// (a link there fails the open). A file opened for replacement is written
+// under a new name beside its target and takes the target's place only when
+// Close succeeds (data flushed to disk, then renamed over the target), so a
+// reader sees the old content or the new, never a part; if any write fails,
+// or the buffer is destroyed without Close, the target stays as it was and
+// the new file is removed. Reading supports seeking back to any absolute
+// position. Names are wide strings, UTF-8 on disk. One thread at a time.
+#pragma once
+
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+namespace ostrel::platform {
+
+class ByteFileBuf : public std::wstreambuf {
+ public:
+  enum class Mode { Read, Replace };
+
+  ByteFileBuf();
+  ByteFileBuf(const ByteFileBuf&) = delete;
+  ByteFileBuf& operator=(const ByteFileBuf&) = delete;
+  ~ByteFileBuf() override;
+
+  bool Open(const std::wstring& path, Mode mode);
+  bool IsOpen() const;
+  // Read: closes. Replace: commits the new content; false (target kept) when
+  // anything failed along the way.
+  bool Close();
+  // Replace: drops the new content, keeping the target as it was.
+  void Discard();
+
+ protected:
+  int_type underflow() override;
+  int_type overflow(int_type c) override;
+  int sync() override;
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override;
+
+ private:
+  bool FlushPending();
+
+  int m_fd = -1;
+  Mode m_mode = Mode::Read;
+  bool m_failed = false;
+  std::string m_target;     // replace mode: the file to be replaced
+  std::string m_temporary;  // replace mode: the new file beside it
+  long long m_position = 0;  // read mode: file offset of the buffer's end
+  std::vector<char> m_bytes;
+  std::vector<wchar_t> m_chars;
+};
+
+}  // namespace ostrel::platform
+
+// Attributes of a file, without following a link in the last element;
+// INVALID_FILE_ATTRIBUTES (with the last error set) when nothing is there.
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName);
