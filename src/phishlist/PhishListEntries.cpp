@@ -47,6 +47,11 @@ CPhishListItem* CPhishListEntries::Find(const CUri& uri) {
   return index < 0 ? nullptr : m_entries[static_cast<std::size_t>(index)].get();
 }
 
+const CPhishListItem* CPhishListEntries::GetEntry(std::size_t index) {
+  CCriticalSectionLock lock(m_lock);
+  return index < m_entries.size() ? m_entries[index].get() : nullptr;
+}
+
 ListKind CPhishListEntries::LookUp(const CUri& uri) {
   CCriticalSectionLock lock(m_lock);
   const CPhishListItem* entry = Find(uri);

@@ -35,6 +35,8 @@ class CPhishListEntries {
   CPhishListItem* Find(const CUri& uri);
   // Its position in the list (from 0), or -1 when nothing matches.
   long FindIndex(const CUri& uri);
+  // The entry at a position (the list keeps it), or null past the end.
+  const CPhishListItem* GetEntry(std::size_t index);
 
   bool IsLoaded() const;
   LONGLONG GetLoadStamp() const;

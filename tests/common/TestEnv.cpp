@@ -1,5 +1,6 @@
 #include "common/TestEnv.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,33 @@ int RunInChild(const std::function<int()>& fn) {
   while (waitpid(pid, &status, 0) < 0) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  static int runs = 0;
+  const std::string stem = TestRoot() + "/run" + std::to_string(++runs);
+  const std::string out = stem + ".out", err = stem + ".err";
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || o < 0 || e < 0) _exit(126);
+    dup2(in, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (pid > 0 && waitpid(pid, &status, 0) < 0) {
+  }
+  return {pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(out),
+          ReadFileBytes(err)};
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ostrel::test {
 
@@ -17,6 +18,17 @@ const std::string& TestRoot();
 // (0 to 255), or -1 when the child died from a signal. The child calls
 // _exit with fn's result, so it never runs the parent's atexit handlers.
 int RunInChild(const std::function<int()>& fn);
+
+// What a program run by RunProgram did.
+struct ProgramRun {
+  int status;       // exit status, -1 when it died from a signal
+  std::string out;  // its standard output
+  std::string err;  // its standard error
+};
+
+// Runs a program with standard input at /dev/null (a question it asked
+// would find no answer) and collects what it wrote.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args);
 
 // Reads a whole file as bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);

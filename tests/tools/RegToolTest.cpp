@@ -18,36 +18,12 @@ namespace {
 using ostrel::test::ReadFileBytes;
 using ostrel::test::TestRoot;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Outcome = ostrel::test::ProgramRun;
 
 // Runs the tool with standard input closed off, so that any question it
 // asked would find no answer.
 Outcome Reg(const std::vector<std::string>& args) {
-  const std::string out = TestRoot() + "/reg.out";
-  const std::string err = TestRoot() + "/reg.err";
-  std::vector<char*> argv{const_cast<char*>(OSTREL_REG_TOOL)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || o < 0 || e < 0) _exit(126);
-    dup2(in, 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(out), ReadFileBytes(err)};
+  return ostrel::test::RunProgram(OSTREL_REG_TOOL, args);
 }
 
 std::string Raw(HKEY root, const wchar_t* key, const wchar_t* name, DWORD* type = nullptr) {

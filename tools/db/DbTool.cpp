@@ -1,0 +1,332 @@
+#include "db/DbTool.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "db/DbText.h"
+#include "platform/Utf8.h"
+#include "support/Exception.h"
+#include "update/Cipher.h"
+
+namespace ostrel::tools::db {
+namespace {
+
+using ostrel::platform::FromUtf8;
+using ostrel::platform::ToUtf8;
+
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  ostrel-db encrypt PLAIN OUT\n"
+    "  ostrel-db decrypt [--force] IN OUT\n"
+    "  ostrel-db check PLAIN\n"
+    "  ostrel-db explain DB URL...\n"
+    "  ostrel-db --help\n"
+    "\n"
+    "  encrypt  writes the enciphered container of the file PLAIN, its bytes as\n"
+    "           they are, to OUT (an empty PLAIN gives the one-byte empty container)\n"
+    "  decrypt  writes the plain bytes of the container IN to OUT; when IN's\n"
+    "           checksum fails, nothing is written, unless --force is given: then\n"
+    "           the deciphered bytes are written all the same, with a warning\n"
+    "           and exit status 3\n"
+    "  check    lists every line of the plain database PLAIN that the filter\n"
+    "           rejects (too few fields, a pattern that does not compile) or\n"
+    "           ignores (text before a \"#\", a last line without LF), with its\n"
+    "           line number, and counts the accepted entries by kind\n"
+    "  explain  loads DB as the filter does (an enciphered container, or plain\n"
+    "           text when DB is not a valid container) and tells for each URL\n"
+    "           which entry decides it: the first that matches, in list order\n"
+    "\n"
+    "OUT is written beside itself and renamed into place, so a failed run leaves\n"
+    "it as it was.\n"
+    "\n"
+    "Exit status: 0 success; 1 failure (a file cannot be read or written, a\n"
+    "container's checksum fails, check finds lines the filter rejects or\n"
+    "ignores); 2 usage error; 3 decrypt --force wrote the bytes of a container\n"
+    "whose checksum fails.\n";
+
+const char* const kProgram = "ostrel-db: ";
+
+std::string Quoted(const std::wstring& path) { return "'" + ToUtf8(path) + "'"; }
+
+std::string SystemError(const char* action, const std::wstring& path, int code) {
+  return std::string("cannot ") + action + " " + Quoted(path) + ": " + std::strerror(code);
+}
+
+// Closes fd and removes the unfinished file; keeps errno for the message.
+void Abandon(int fd, const std::string& name) {
+  const int saved = errno;
+  if (fd >= 0) ::close(fd);
+  ::unlink(name.c_str());
+  errno = saved;
+}
+
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);  // the only way to read it; set straight back
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+bool ReadInput(const std::wstring& path, std::string* bytes, std::ostream& err) {
+  std::string error;
+  if (ReadBytes(path, bytes, &error)) return true;
+  err << kProgram << error << "\n";
+  return false;
+}
+
+bool WriteOutput(const std::wstring& path, const std::string& bytes, std::ostream& err) {
+  std::string error;
+  if (WriteBytesAtomically(path, bytes, &error)) return true;
+  err << kProgram << error << " (nothing written)\n";
+  return false;
+}
+
+void PrintExplanation(const std::wstring& address, const Explanation& e, std::size_t count,
+                      std::ostream& out) {
+  out << "address: " << ToUtf8(address) << "\n";
+  out << "  searched in: " << ToUtf8(e.subject);
+  if (!e.scanned) out << " (not http or https: searched as given)";
+  out << "\n";
+  if (e.index < 0) {
+    out << "  not listed: no entry matches\n";
+  } else {
+    out << "  " << KindName(e.kind) << ": entry " << (e.index + 1) << " of " << count
+        << " (counting from 1): " << Narrow(e.pattern) << "\n";
+    if (e.kind == LIST_KIND_NONE)
+      out << "  note: an entry of no kind ends the search; the address passes as not listed\n";
+  }
+  if (!e.scanned)
+    out << "  note: the filter does not look this address up: it scans only http and https\n";
+}
+
+}  // namespace
+
+bool ReadBytes(const std::wstring& path, std::string* bytes, std::string* error) {
+  const std::string name = ToUtf8(path);
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = SystemError("read", path, errno);
+    return false;
+  }
+  bytes->clear();
+  char chunk[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = SystemError("read", path, errno);
+      ::close(fd);
+      return false;
+    }
+    bytes->append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool WriteBytesAtomically(const std::wstring& path, const std::string& bytes, std::string* error) {
+  const std::string name = ToUtf8(path);
+  if (name.empty()) {
+    *error = "cannot write to an empty file name";
+    return false;
+  }
+  // A link would be replaced by a file rather than written through, and a
+  // folder or device cannot be replaced at all: refuse both up front.
+  mode_t mode = NewFileMode();
+  struct stat st;
+  if (::lstat(name.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) {
+      *error = "cannot write " + Quoted(path) +
+               (S_ISLNK(st.st_mode) ? ": it is a symbolic link" : ": it is not a regular file");
+      return false;
+    }
+    mode = st.st_mode & 07777;  // a replaced file keeps its permissions
+  } else if (errno != ENOENT) {
+    *error = SystemError("write", path, errno);
+    return false;
+  }
+
+  std::string temporary = name + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = SystemError("write", path, errno);
+    return false;
+  }
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      Abandon(fd, temporary);
+      *error = SystemError("write", path, errno);
+      return false;
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
+    Abandon(fd, temporary);
+    *error = SystemError("write", path, errno);
+    return false;
+  }
+  if (::close(fd) != 0 || ::rename(temporary.c_str(), name.c_str()) != 0) {
+    Abandon(-1, temporary);
+    *error = SystemError("write", path, errno);
+    return false;
+  }
+  return true;
+}
+
+int EncryptFile(const std::wstring& plainPath, const std::wstring& outPath, std::ostream& err) {
+  std::string plain;
+  if (!ReadInput(plainPath, &plain, err)) return kExitFailure;
+  if (!plain.empty() && Detect(plain).form == DbForm::Container) {
+    err << kProgram << "warning: " << Quoted(plainPath)
+        << " already is an enciphered container (its checksum verifies); enciphering it again\n";
+  }
+  return WriteOutput(outPath, Encipher(plain), err) ? kExitOk : kExitFailure;
+}
+
+int DecryptFile(const std::wstring& inPath, const std::wstring& outPath, bool force,
+                std::ostream& err) {
+  std::string container;
+  if (!ReadInput(inPath, &container, err)) return kExitFailure;
+  const CDecrypt plain(container);
+  if (plain.IsValid()) return WriteOutput(outPath, plain.GetResult(), err) ? kExitOk : kExitFailure;
+
+  err << kProgram << (force ? "warning: " : "") << Quoted(inPath) << ": the checksum fails";
+  if (container.empty())
+    err << " (the file is empty; a container holds at least its checksum byte)";
+  else if (LooksLikeText(container))
+    err << " (it reads as plain text: was it ever enciphered?)";
+  else
+    err << ": the container is damaged";
+  if (!force) {
+    err << "; nothing written (--force writes the deciphered bytes all the same)\n";
+    return kExitFailure;
+  }
+  err << "; writing the deciphered bytes as --force asks\n";
+  return WriteOutput(outPath, plain.GetResult(), err) ? kExitForced : kExitFailure;
+}
+
+int CheckFile(const std::wstring& plainPath, std::ostream& out, std::ostream& err) {
+  std::string bytes;
+  if (!ReadInput(plainPath, &bytes, err)) return kExitFailure;
+  const Detection detected = Detect(bytes);
+  if (detected.form == DbForm::Container) {
+    err << kProgram << "note: " << Quoted(plainPath)
+        << " is an enciphered container; checking its deciphered text\n";
+  } else if (detected.form == DbForm::Damaged) {
+    err << kProgram << "note: " << Quoted(plainPath)
+        << " does not read as text (a damaged container?); checking it as it is\n";
+  }
+  const CheckReport report = Check(detected.form == DbForm::Container ? detected.plain : bytes);
+
+  std::size_t rejected = 0;
+  for (const Finding& f : report.findings) {
+    const bool isRejected = f.kind == Finding::Kind::Rejected;
+    rejected += isRejected ? 1 : 0;
+    out << "line " << f.line << ": " << (isRejected ? "rejected: " : "ignored: ")
+        << ToUtf8(f.reason) << "\n    " << f.text << "\n";
+  }
+  const auto& n = report.accepted;
+  out << "accepted " << report.AcceptedCount() << " entries: white " << n[LIST_KIND_WHITE]
+      << ", grey " << n[LIST_KIND_GREY] << ", black " << n[LIST_KIND_BLACK] << ", none "
+      << n[LIST_KIND_NONE] << "\n";
+  out << "rejected " << rejected << " lines, ignored " << (report.findings.size() - rejected)
+      << "\n";
+  return report.findings.empty() ? kExitOk : kExitFailure;
+}
+
+int ExplainAddresses(const std::wstring& dbPath, const std::vector<std::wstring>& addresses,
+                     std::ostream& out, std::ostream& err) {
+  std::string bytes;
+  if (!ReadInput(dbPath, &bytes, err)) return kExitFailure;
+  const DbForm form = Detect(bytes).form;
+  if (form == DbForm::Damaged) {
+    err << kProgram << Quoted(dbPath)
+        << " is neither a valid container (its checksum fails) nor database text; the filter"
+           " would load it as an empty list\n";
+    return kExitFailure;
+  }
+  CPhishListEntries list;
+  LoadInto(list, bytes, form);
+  out << "database: " << ToUtf8(dbPath) << ": "
+      << (form == DbForm::Container ? "enciphered container"
+                                    : "plain text (not a container; enciphered in memory)")
+      << ", " << list.GetCount() << " entries\n";
+  for (const std::wstring& address : addresses)
+    PrintExplanation(address, Explain(list, address), list.GetCount(), out);
+  return kExitOk;
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> words;
+  bool force = false, help = false, optionsEnded = false;
+  for (const std::string& arg : args) {
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      words.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--force") {
+      force = true;
+    } else {
+      err << kProgram << "unknown option '" << arg << "'\n" << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (help || (words.size() == 1 && words[0] == "help")) {
+    out << kUsage;
+    return kExitOk;
+  }
+
+  auto usageError = [&err](const std::string& message) {
+    err << kProgram << message << "\n" << kUsage;
+    return kExitUsage;
+  };
+  if (words.empty()) return usageError("a command is needed");
+  const std::string& command = words[0];
+  const std::size_t operands = words.size() - 1;
+  std::vector<std::wstring> w;
+  for (std::size_t i = 1; i < words.size(); ++i) w.push_back(FromUtf8(words[i]));
+
+  if (command != "encrypt" && command != "decrypt" && command != "check" && command != "explain")
+    return usageError("unknown command '" + command + "'");
+  if (force && command != "decrypt") return usageError("--force applies to decrypt only");
+  try {
+    if (command == "encrypt") {
+      if (operands != 2) return usageError("encrypt takes PLAIN and OUT");
+      return EncryptFile(w[0], w[1], err);
+    }
+    if (command == "decrypt") {
+      if (operands != 2) return usageError("decrypt takes IN and OUT");
+      return DecryptFile(w[0], w[1], force, err);
+    }
+    if (command == "check") {
+      if (operands != 1) return usageError("check takes PLAIN");
+      return CheckFile(w[0], out, err);
+    }
+    if (operands < 2) return usageError("explain takes DB and at least one URL");
+    return ExplainAddresses(w[0], std::vector<std::wstring>(w.begin() + 1, w.end()), out, err);
+  } catch (const CException& e) {
+    err << kProgram << ToUtf8(e.GetMessage()) << "\n";
+    return kExitFailure;
+  } catch (const std::bad_alloc&) {
+    err << kProgram << "out of memory\n";
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    err << kProgram << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace ostrel::tools::db
