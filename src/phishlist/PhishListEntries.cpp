@@ -70,7 +70,10 @@ bool CPhishListEntries::IsLoaded() const { return m_loadStamp != 0; }
 
 LONGLONG CPhishListEntries::GetLoadStamp() const { return m_loadStamp; }
 
-std::size_t CPhishListEntries::GetCount() const { return m_entries.size(); }
+std::size_t CPhishListEntries::GetCount() {
+  CCriticalSectionLock lock(m_lock);
+  return m_entries.size();
+}
 
 void CPhishListEntries::UnloadDirty() {
   CCriticalSectionLock lock(m_lock);

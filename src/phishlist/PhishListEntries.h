@@ -8,6 +8,7 @@
 // its entries and destroys each one it removes at once.
 #pragma once
 
+#include <atomic>
 #include <istream>
 #include <memory>
 #include <set>
@@ -40,7 +41,7 @@ class CPhishListEntries {
 
   bool IsLoaded() const;
   LONGLONG GetLoadStamp() const;
-  std::size_t GetCount() const;
+  std::size_t GetCount();
 
   void AddEntry(CPhishListItem* entry);
   void UnloadDirty();
@@ -74,6 +75,8 @@ class CPhishListEntries {
 
  private:
   std::vector<std::unique_ptr<CPhishListItem>> m_entries;  // list order = precedence
-  LONGLONG m_loadStamp;                    // time of the last completed load; 0 never
+  // Time of the last completed load; 0 never. Written under the lock, read
+  // without it (EnsureLoaded's test), hence atomic.
+  std::atomic<LONGLONG> m_loadStamp;
   std::set<std::wstring> m_tempWhiteList;  // white texts carried by the load in progress
 };

@@ -12,6 +12,7 @@
 
 #include "common/Database.h"
 #include "support/KernelObjects.h"
+#include "phishlist/PhishList.h"
 #include "update/LocalDB.h"
 
 using ostrel::test::LocalDatabasePath;
@@ -171,4 +172,24 @@ TEST(LocalDBTest, AReaderInOneProcessHoldsOffAWriterInAnother) {
   writerProcess.join();
   EXPECT_EQ(done, 'y');
   EXPECT_EQ(ReadFileBytes(LocalDatabasePath()), "second");
+}
+
+TEST(LocalDBTest, ADatabaseSavedHereIsWhatAListLoadsAndLooksUp) {
+  ostrel::test::UseLocalDatabase();
+  const std::string plain = "w ^ok\\.evil\\.test/\nb ^([a-z]+\\.)*evil\\.test(:|/|$)\n";
+  std::wistringstream download(Widen(CEncrypt(plain).GetResult()));
+  {
+    CLocalDB db;
+    ASSERT_TRUE(db.Save(download));
+  }
+  CPhishList list;
+  list.LoadFromLocalDB();
+  ASSERT_TRUE(list.IsLoaded());
+  EXPECT_EQ(list.LookUp(CUri(L"http://www.evil.test/login")), LIST_KIND_BLACK);
+  EXPECT_EQ(list.LookUp(CUri(L"http://ok.evil.test/")), LIST_KIND_WHITE);
+  EXPECT_EQ(list.LookUp(CUri(L"http://evil.test.example/")), LIST_KIND_NONE);
+  // The download stream is still whole for a second reader, as the update
+  // cycle saves it and then loads it.
+  list.Load(download);
+  EXPECT_EQ(list.GetCount(), 2u);
 }
