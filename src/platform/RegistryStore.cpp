@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "platform/UserFolders.h"
 #include "platform/WinError.h"
@@ -48,13 +52,168 @@ struct StoreFailure {
   int code;
 };
 
-class Statement {
+// Waits for another connection's lock in short steps: transactions here take
+// a millisecond or so, and SQLite's own handler sleeps up to 100 ms a try.
+int WaitWhileBusy(void* context, int attempts) {
+  const auto deadline = *static_cast<std::chrono::steady_clock::time_point*>(context);
+  if (std::chrono::steady_clock::now() >= deadline) return 0;
+  std::this_thread::sleep_for(std::chrono::microseconds(attempts < 20 ? 100 : 1000));
+  return 1;
+}
+
+// What the store path named when a connection was opened: the same file,
+// with the same owner and mode, or the connection no longer stands for it.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  mode_t mode = 0;
+  uid_t owner = 0;
+  gid_t group = 0;
+
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && mode == other.mode &&
+           owner == other.owner && group == other.group;
+  }
+};
+
+// The path itself, not a link's target; false when it cannot be looked up.
+bool IdentityOf(const std::string& file, FileIdentity* identity) {
+  struct stat st {};
+  if (lstat(file.c_str(), &st) != 0) return false;
+  *identity = FileIdentity{st.st_dev, st.st_ino, st.st_mode, st.st_uid, st.st_gid};
+  return true;
+}
+
+// A connection to the store, used by one thread at a time. Statements are
+// prepared once and kept for the connection's life (a store is small and
+// its queries few). Rolls back whatever it did not commit when closed.
+class Connection {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  Connection() { statements_.reserve(kMaxCachedStatements); }
+  ~Connection() {
+    if (!db_) return;
+    for (Cached& cached : statements_) sqlite3_finalize(cached.stmt);
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens an existing store file; never creates one.
+  int Open(const std::string& file) {
+    const int rc = sqlite3_open_v2(
+        file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
+        nullptr);
+    if (rc != SQLITE_OK) return rc & 0xFF;
+    file_ = file;
+    pid_ = getpid();
+    sqlite3_busy_handler(db_, WaitWhileBusy, &deadline_);
+    // A store file is data, never trusted to alter the engine's behaviour.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    StartOperation();
+    return SQLITE_OK;
+  }
+
+  // Records what file the open connection stands for, so that Serves can
+  // tell when the path has come to name another one. False when the path
+  // changed under the open (the connection then serves this call only).
+  bool PinIdentity() {
+    if (!IdentityOf(file_, &identity_)) return false;
+    int moved = 1;
+    // Compares the open descriptor's inode with the path's, now.
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK)
+      return false;
+    return moved == 0;
+  }
+
+  // True when this connection may serve a call on file: opened by this
+  // process (a forked child must not use its parent's), for this path, and
+  // the path still names the very file opened, with the same owner and mode
+  // (a replaced, removed or re-permissioned store is opened afresh).
+  bool Serves(const std::string& file) const {
+    if (pid_ != getpid() || file != file_) return false;
+    FileIdentity now;
+    return IdentityOf(file, &now) && now == identity_;
+  }
+
+  // Each operation may wait for other connections' locks up to its own
+  // deadline.
+  void StartOperation() { deadline_ = std::chrono::steady_clock::now() + kBusyTimeout; }
+
+  bool ReadOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
+
+  // Any SQL, any number of statements, prepared anew.
+  void Exec(const char* sql) {
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) throw StoreFailure{rc & 0xFF};
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
+
+  int Changes() const { return sqlite3_changes(db_); }
+
+ private:
+  friend class Statement;
+
+  struct Cached {
+    const char* sql;  // the text it was prepared from
+    sqlite3_stmt* stmt;
+    bool inUse;
+  };
+
+  // The prepared statement for sql, prepared at first use. *cached is its
+  // cache entry, or null for a statement of this use only (the caller then
+  // finalizes it): when the cached one is in use, or the cache is full.
+  sqlite3_stmt* Acquire(const char* sql, Cached** cached) {
+    for (Cached& c : statements_) {
+      // Found by the literal's address; the text check keeps a buffer
+      // reused for other SQL from getting the wrong statement.
+      if (c.sql != sql || std::strcmp(sqlite3_sql(c.stmt), sql) != 0) continue;
+      if (c.inUse) break;
+      c.inUse = true;
+      *cached = &c;
+      return c.stmt;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK) throw StoreFailure{rc & 0xFF};
+    *cached = nullptr;
+    if (statements_.size() < kMaxCachedStatements && !InCache(sql)) {
+      statements_.push_back(Cached{sql, stmt, true});
+      *cached = &statements_.back();
+    }
+    return stmt;
+  }
+
+  bool InCache(const char* sql) const {
+    for (const Cached& c : statements_)
+      if (c.sql == sql) return true;
+    return false;
+  }
+
+  // More than the store's distinct queries; a bound, not a tuning knob.
+  static constexpr std::size_t kMaxCachedStatements = 32;
+
+  sqlite3* db_ = nullptr;
+  std::string file_;
+  pid_t pid_ = 0;
+  FileIdentity identity_;
+  std::chrono::steady_clock::time_point deadline_;  // of the current operation's waits
+  std::vector<Cached> statements_;  // reserved up front: Acquire hands out pointers into it
+};
+
+// One use of a statement of a connection: bind, step, read columns. A
+// cached statement is reset and handed back when done.
+class Statement {
+ public:
+  Statement(Connection& c, const char* sql) : stmt_(c.Acquire(sql, &cached_)) {}
+  ~Statement() {
+    if (!cached_) {
+      sqlite3_finalize(stmt_);
+      return;
+    }
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    cached_->inUse = false;
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -100,72 +259,27 @@ class Statement {
   static void Check(int rc) {
     if (rc != SQLITE_OK) throw StoreFailure{rc & 0xFF};
   }
-  sqlite3_stmt* stmt_ = nullptr;
+  Connection::Cached* cached_ = nullptr;
+  sqlite3_stmt* stmt_;
 };
 
-// Waits for another connection's lock in short steps: transactions here take
-// a millisecond or so, and SQLite's own handler sleeps up to 100 ms a try.
-int WaitWhileBusy(void* context, int attempts) {
-  const auto deadline = *static_cast<std::chrono::steady_clock::time_point*>(context);
-  if (std::chrono::steady_clock::now() >= deadline) return 0;
-  std::this_thread::sleep_for(std::chrono::microseconds(attempts < 20 ? 100 : 1000));
-  return 1;
+// Runs one statement that returns nothing of interest.
+void Run(Connection& c, const char* sql) { Statement(c, sql).Step(); }
+
+std::int64_t Number(Connection& c, const char* sql) {
+  Statement s(c, sql);
+  return s.Step() ? s.ColumnInt(0) : 0;
 }
-
-// One connection for one operation; rolls back whatever it did not commit.
-class Connection {
- public:
-  Connection() = default;
-  ~Connection() {
-    if (!db_) return;
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(db_);
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  // Opens an existing store file; never creates one.
-  int Open(const std::string& file) {
-    const int rc =
-        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
-    if (rc != SQLITE_OK) return rc & 0xFF;
-    deadline_ = std::chrono::steady_clock::now() + kBusyTimeout;
-    sqlite3_busy_handler(db_, WaitWhileBusy, &deadline_);
-    // A store file is data, never trusted to alter the engine's behaviour.
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    return SQLITE_OK;
-  }
-
-  bool ReadOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
-
-  void Exec(const char* sql) {
-    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw StoreFailure{rc & 0xFF};
-  }
-
-  std::int64_t Number(const char* sql) {
-    Statement s(db_, sql);
-    return s.Step() ? s.ColumnInt(0) : 0;
-  }
-
-  int Changes() const { return sqlite3_changes(db_); }
-
-  sqlite3* db() const { return db_; }
-
- private:
-  sqlite3* db_ = nullptr;
-  std::chrono::steady_clock::time_point deadline_;  // of this operation's waits
-};
 
 enum class Format { Empty, Ours, Foreign };
 
 Format CheckFormat(Connection& c) {
-  const std::int64_t application = c.Number("PRAGMA application_id");
-  const std::int64_t version = c.Number("PRAGMA user_version");
+  const std::int64_t application = Number(c, "PRAGMA application_id");
+  const std::int64_t version = Number(c, "PRAGMA user_version");
   if (application == kApplicationId)
     return version == kFormatVersion ? Format::Ours : Format::Foreign;
   if (application != 0 || version != 0) return Format::Foreign;
-  return c.Number("SELECT count(*) FROM sqlite_schema") == 0 ? Format::Empty : Format::Foreign;
+  return Number(c, "SELECT count(*) FROM sqlite_schema") == 0 ? Format::Empty : Format::Foreign;
 }
 
 void CreateSchema(Connection& c) {
@@ -187,14 +301,14 @@ std::string Join(const std::string& parent, const std::string& element) {
 
 bool KeyExists(Connection& c, int hive, const std::string& path) {
   if (path.empty()) return true;  // the hive itself
-  Statement s(c.db(), "SELECT 1 FROM keys WHERE hive = ?1 AND path = ?2");
+  Statement s(c, "SELECT 1 FROM keys WHERE hive = ?1 AND path = ?2");
   s.Int(1, hive).Text(2, path);
   return s.Step();
 }
 
 void Touch(Connection& c, int hive, const std::string& path) {
   if (path.empty()) return;
-  Statement s(c.db(), "UPDATE keys SET written = ?3 WHERE hive = ?1 AND path = ?2");
+  Statement s(c, "UPDATE keys SET written = ?3 WHERE hive = ?1 AND path = ?2");
   s.Int(1, hive).Text(2, path).Int(3, Now());
   s.Step();
 }
@@ -234,19 +348,54 @@ DWORD WriteFailure(int code) {
   }
 }
 
+// The calling thread's read connection, kept from one read to the next:
+// opening one (and parsing the schema) costs far more than a read. Closed
+// when the thread ends; t_readerGone then tells later reads (from other
+// exit-time code) to open one for their call only.
+thread_local bool t_readerGone = false;
+struct ThreadReader {
+  ~ThreadReader() { t_readerGone = true; }
+  std::unique_ptr<Connection> connection;
+};
+thread_local ThreadReader t_reader;
+
+// The thread's read connection when it still serves file; null otherwise
+// (one that no longer does is closed). The thread holds none meanwhile.
+// In a forked child the kept one is the parent's, idle (every call ends its
+// transaction), so closing it only drops the child's copy of the
+// descriptor; the parent's locks are the parent process's own.
+std::unique_ptr<Connection> TakeReader(const std::string& file) {
+  if (t_readerGone) return nullptr;
+  std::unique_ptr<Connection> reader = std::move(t_reader.connection);
+  if (reader && !reader->Serves(file)) reader.reset();
+  return reader;
+}
+
+void KeepReader(std::unique_ptr<Connection> reader) {
+  if (!t_readerGone) t_reader.connection = std::move(reader);
+}
+
 // Runs body inside one read transaction. A store that is missing, damaged,
-// unreadable or not ours gives whenEmpty, as an empty store would.
+// unreadable or not ours gives whenEmpty, as an empty store would. A read
+// that fails in any way closes its connection, so the next one starts from
+// the file as it is then.
 template <typename Body>
 DWORD RunRead(DWORD whenEmpty, Body body) {
   try {
     const std::string file = StorePath();
     if (file.empty()) return whenEmpty;
-    Connection c;
-    if (c.Open(file) != SQLITE_OK) return whenEmpty;
-    c.Exec("BEGIN");
-    if (CheckFormat(c) != Format::Ours) return whenEmpty;
-    const DWORD result = body(c);
-    c.Exec("COMMIT");
+    std::unique_ptr<Connection> c = TakeReader(file);
+    bool keep = true;
+    if (!c) {
+      c = std::make_unique<Connection>();
+      if (c->Open(file) != SQLITE_OK) return whenEmpty;
+      keep = c->PinIdentity();
+    }
+    c->StartOperation();
+    Run(*c, "BEGIN");
+    const DWORD result = CheckFormat(*c) == Format::Ours ? body(*c) : whenEmpty;
+    Run(*c, "COMMIT");
+    if (keep) KeepReader(std::move(c));
     return result;
   } catch (const StoreFailure& failure) {
     return ReadFailure(failure.code, whenEmpty);
@@ -274,7 +423,9 @@ enum class Missing { Create, Skip };
 // Runs body inside one write transaction, committed only when body returns
 // ERROR_SUCCESS. With Missing::Skip and no store file, gives whenMissing
 // without creating one. A store whose format is not ours or that fails the
-// integrity check is left exactly as it is.
+// integrity check is left exactly as it is. A change opens a connection of
+// its own: it pays for the journal and its syncs anyway, and so its check
+// reads every page from the file, none remembered by a kept connection.
 template <typename Body>
 DWORD RunWrite(Missing missing, DWORD whenMissing, Body body) {
   try {
@@ -298,7 +449,7 @@ DWORD RunWrite(Missing missing, DWORD whenMissing, Body body) {
       case Format::Foreign:
         return ERROR_REGISTRY_CORRUPT;
       case Format::Ours: {
-        Statement check(c.db(), "PRAGMA quick_check(1)");
+        Statement check(c, "PRAGMA quick_check(1)");
         if (!check.Step() || check.ColumnText(0) != "ok") return ERROR_REGISTRY_CORRUPT;
         break;
       }
@@ -364,7 +515,7 @@ DWORD CreateKey(int hive, const std::string& base, const std::vector<std::string
     const std::int64_t now = Now();
     for (const std::string& element : elements) {
       const std::string child = Join(current, FoldName(element));
-      Statement s(c.db(),
+      Statement s(c,
                   "INSERT INTO keys(hive, path, parent, name, written) VALUES(?1, ?2, ?3, ?4, ?5)"
                   " ON CONFLICT(hive, path) DO NOTHING");
       s.Int(1, hive).Text(2, child).Text(3, current).Text(4, element).Int(5, now);
@@ -385,7 +536,7 @@ DWORD SetValue(int hive, const std::string& key, const std::string& name, DWORD 
   return RunWrite(Missing::Create, ERROR_SUCCESS, [&](Connection& c) -> DWORD {
     if (!KeyExists(c, hive, key)) return ERROR_KEY_DELETED;
     // The first spelling of a name stays; type and data are replaced whole.
-    Statement s(c.db(),
+    Statement s(c,
                 "INSERT INTO vals(hive, key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
                 " ON CONFLICT(hive, key, fold) DO UPDATE SET type = excluded.type,"
                 " data = excluded.data");
@@ -399,7 +550,7 @@ DWORD SetValue(int hive, const std::string& key, const std::string& name, DWORD 
 DWORD QueryValue(int hive, const std::string& key, const std::string& name, DWORD* type,
                  std::string* data) {
   return RunRead(ERROR_FILE_NOT_FOUND, [&](Connection& c) -> DWORD {
-    Statement s(c.db(), "SELECT type, data FROM vals WHERE hive = ?1 AND key = ?2 AND fold = ?3");
+    Statement s(c, "SELECT type, data FROM vals WHERE hive = ?1 AND key = ?2 AND fold = ?3");
     s.Int(1, hive).Text(2, key).Text(3, FoldName(name));
     if (!s.Step()) return KeyExists(c, hive, key) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     *type = static_cast<DWORD>(s.ColumnInt(0));
@@ -410,7 +561,7 @@ DWORD QueryValue(int hive, const std::string& key, const std::string& name, DWOR
 
 DWORD DeleteValue(int hive, const std::string& key, const std::string& name) {
   return RunWrite(Missing::Skip, ERROR_FILE_NOT_FOUND, [&](Connection& c) -> DWORD {
-    Statement s(c.db(), "DELETE FROM vals WHERE hive = ?1 AND key = ?2 AND fold = ?3");
+    Statement s(c, "DELETE FROM vals WHERE hive = ?1 AND key = ?2 AND fold = ?3");
     s.Int(1, hive).Text(2, key).Text(3, FoldName(name));
     s.Step();
     if (c.Changes() == 0) return KeyExists(c, hive, key) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
@@ -426,9 +577,9 @@ DWORD DeleteTree(int hive, const std::string& key, bool includeSelf) {
   // Nothing to delete in a store that does not exist; do not create one.
   return RunWrite(Missing::Skip, whenMissing, [&](Connection& c) -> DWORD {
     if (key.empty()) {
-      Statement values(c.db(), "DELETE FROM vals WHERE hive = ?1");
+      Statement values(c, "DELETE FROM vals WHERE hive = ?1");
       values.Int(1, hive).Step();
-      Statement keys(c.db(), "DELETE FROM keys WHERE hive = ?1");
+      Statement keys(c, "DELETE FROM keys WHERE hive = ?1");
       keys.Int(1, hive).Step();
       return ERROR_SUCCESS;
     }
@@ -437,11 +588,11 @@ DWORD DeleteTree(int hive, const std::string& key, bool includeSelf) {
     // not including, "K]" (']' follows '\' in byte order).
     const std::string low = key + "\\";
     const std::string high = key + "]";
-    Statement values(c.db(),
+    Statement values(c,
                      "DELETE FROM vals WHERE hive = ?1 AND"
                      " ((key >= ?2 AND key < ?3) OR key = ?4)");
     values.Int(1, hive).Text(2, low).Text(3, high).Text(4, key).Step();
-    Statement keys(c.db(),
+    Statement keys(c,
                    "DELETE FROM keys WHERE hive = ?1 AND"
                    " ((path >= ?2 AND path < ?3) OR (?5 AND path = ?4))");
     keys.Int(1, hive).Text(2, low).Text(3, high).Text(4, key).Int(5, includeSelf);
@@ -455,7 +606,7 @@ DWORD EnumKey(int hive, const std::string& key, DWORD index, std::string* name,
               std::uint64_t* written) {
   return RunRead(ERROR_NO_MORE_ITEMS, [&](Connection& c) -> DWORD {
     if (!KeyExists(c, hive, key)) return ERROR_KEY_DELETED;
-    Statement s(c.db(),
+    Statement s(c,
                 "SELECT name, written FROM keys WHERE hive = ?1 AND parent = ?2"
                 " ORDER BY path LIMIT 1 OFFSET ?3");
     s.Int(1, hive).Text(2, key).Int(3, index);
@@ -470,7 +621,7 @@ DWORD EnumValue(int hive, const std::string& key, DWORD index, std::string* name
                 std::string* data) {
   return RunRead(ERROR_NO_MORE_ITEMS, [&](Connection& c) -> DWORD {
     if (!KeyExists(c, hive, key)) return ERROR_KEY_DELETED;
-    Statement s(c.db(),
+    Statement s(c,
                 "SELECT name, type, data FROM vals WHERE hive = ?1 AND key = ?2"
                 " ORDER BY rowid LIMIT 1 OFFSET ?3");
     s.Int(1, hive).Text(2, key).Int(3, index);

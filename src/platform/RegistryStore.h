@@ -1,7 +1,12 @@
 // Internal to the platform layer (WinReg.h is the interface): the registry's
 // SQLite store, $XDG_CONFIG_HOME/ostrel/registry.db. Each function is one
-// transaction on a connection of its own, so any thread or forked process
-// may call it; results are ERROR_* codes. Names are UTF-8 as the caller gave
+// transaction, callable from any thread or forked process; results are
+// ERROR_* codes. Reads go through a connection kept by the calling thread
+// (values are never cached: each read is a transaction on the file, which
+// SQLite checks for other connections' commits); it is opened afresh after
+// a fork and when the store path changes or comes to name another file or
+// mode. Changes use a connection of their own, as does a read after its
+// thread's exit handlers have run. Names are UTF-8 as the caller gave
 // them; a key is named by its folded path (FoldName of each element, joined
 // with '\', "" for the hive itself). Reads of a store that is missing,
 // damaged, foreign or unreadable see an empty store; changes to such a store

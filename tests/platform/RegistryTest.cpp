@@ -1,15 +1,20 @@
 // Conformance of the registry stand-in: the Windows behaviour the system and
 // the tools rely on, and the store's safety across processes and damage.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/ChildProcess.h"
 #include "common/TestEnv.h"
 #include "platform/Utf16.h"
 #include "platform/WinReg.h"
@@ -17,6 +22,7 @@
 namespace {
 
 using ostrel::platform::FromUtf16Le;
+using ostrel::test::ChildProcess;
 using ostrel::platform::ToUtf16Le;
 using ostrel::test::ReadFileBytes;
 using ostrel::test::TestRoot;
@@ -450,6 +456,130 @@ TEST(Registry, UnwritableConfigFolderFailsWritesAndReadsNothing) {
   EXPECT_NE(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, L"V", L"w"));
   EXPECT_EQ(L"v", GetString(HKEY_CURRENT_USER, L"V"));
   chmod((config + "/ostrel").c_str(), 0700);
+}
+
+// Reads keep a connection per thread between calls; it must stand for the
+// file the path names now. A store replaced, removed, moved behind a link or
+// made unreadable after a read is noticed by the next read.
+TEST(Registry, ReadsFollowWhateverFileThePathNamesNow) {
+  const std::string config = std::getenv("XDG_CONFIG_HOME");
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, L"V", L"first"));
+  EXPECT_EQ(L"first", GetString(HKEY_CURRENT_USER, L"V"));
+
+  // A store built under another folder, renamed over this one.
+  const std::string other = TestRoot() + "/other-config";
+  setenv("XDG_CONFIG_HOME", other.c_str(), 1);
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, L"V", L"second"));
+  EXPECT_EQ(L"second", GetString(HKEY_CURRENT_USER, L"V"));  // the folder is followed too
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  EXPECT_EQ(L"first", GetString(HKEY_CURRENT_USER, L"V"));
+  ASSERT_EQ(0, rename((other + "/ostrel/registry.db").c_str(), StoreFile().c_str()));
+  EXPECT_EQ(L"second", GetString(HKEY_CURRENT_USER, L"V"));
+
+  // Moved away and replaced by a link to it: the link is not followed.
+  const std::string moved = TestRoot() + "/moved.db";
+  ASSERT_EQ(0, rename(StoreFile().c_str(), moved.c_str()));
+  ASSERT_EQ(0, symlink(moved.c_str(), StoreFile().c_str()));
+  std::string bytes;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Get(HKEY_CURRENT_USER, L"V", &bytes));
+
+  // Removed: nothing to read, and the next write starts a new store.
+  ASSERT_EQ(0, unlink(StoreFile().c_str()));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Get(HKEY_CURRENT_USER, L"V", &bytes));
+  ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, L"W", L"new"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Get(HKEY_CURRENT_USER, L"V", &bytes));
+  EXPECT_EQ(L"new", GetString(HKEY_CURRENT_USER, L"W"));
+
+  if (geteuid() == 0) return;  // root reads through the mode bits below
+  ASSERT_EQ(0, chmod(StoreFile().c_str(), 0));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Get(HKEY_CURRENT_USER, L"W", &bytes));
+  ASSERT_EQ(0, chmod(StoreFile().c_str(), 0600));
+  EXPECT_EQ(L"new", GetString(HKEY_CURRENT_USER, L"W"));
+}
+
+// The descriptors this process holds open on the store file.
+int OpenStoreDescriptors() {
+  int count = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return -1;
+  while (dirent* entry = readdir(fds)) {
+    char target[PATH_MAX];
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t size = readlink(link.c_str(), target, sizeof target);
+    if (size > 0 && std::string(target, static_cast<std::size_t>(size)) == StoreFile()) ++count;
+  }
+  closedir(fds);
+  return count;
+}
+
+DWORD ReadRound(HKEY key, const wchar_t* name) {
+  std::string bytes;
+  DWORD round = kSentinel;
+  if (Get(key, name, &bytes) == ERROR_SUCCESS && bytes.size() == 4)
+    std::memcpy(&round, bytes.data(), 4);
+  return round;
+}
+
+LSTATUS WriteRound(HKEY key, const wchar_t* name, DWORD round) {
+  return SetBytes(key, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&round), 4));
+}
+
+// Every read sees the last value committed by any thread or process, though
+// readers keep their connections from one read to the next: a process that
+// has read, then a child forked from it, then the threads of one process.
+TEST(Registry, KeptConnectionsStillSeeEveryCommit) {
+  constexpr DWORD kRounds = 20;
+  ASSERT_EQ(ERROR_SUCCESS, WriteRound(HKEY_CURRENT_USER, L"Turn", 0));
+  ASSERT_EQ(0u, ReadRound(HKEY_CURRENT_USER, L"Turn"));
+
+  // Parent and child take turns: each reads the other's last write at once.
+  ChildProcess child([&](ChildProcess& self) -> int {
+    for (DWORD round = 1; round <= kRounds; round += 2) {
+      if (ReadRound(HKEY_CURRENT_USER, L"Turn") != round - 1) return 10;
+      if (WriteRound(HKEY_CURRENT_USER, L"Turn", round) != ERROR_SUCCESS) return 11;
+      std::uint32_t next = 0;
+      if (!self.Send(round) || !self.Receive(&next) || next != round + 1) return 12;
+    }
+    return OpenStoreDescriptors() == 1 ? 0 : 13;
+  });
+  ASSERT_TRUE(child.Started());
+  for (DWORD round = 2; round <= kRounds; round += 2) {
+    std::uint32_t done = 0;
+    ASSERT_TRUE(child.Receive(&done));
+    ASSERT_EQ(round - 1, done);
+    ASSERT_EQ(round - 1, ReadRound(HKEY_CURRENT_USER, L"Turn"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteRound(HKEY_CURRENT_USER, L"Turn", round));
+    ASSERT_TRUE(child.Send(round));
+  }
+  EXPECT_EQ(0, child.Wait());
+
+  // Threads, each with its own reader: each write is seen by the next read
+  // of every thread, and a thread's connection goes when the thread ends.
+  HKEY key = Create(HKEY_CURRENT_USER, L"Threads");
+  std::vector<std::thread> threads;
+  std::vector<int> faults(4, 0);
+  for (std::size_t t = 0; t < faults.size(); ++t) {
+    threads.emplace_back([&, t] {
+      const std::wstring own = L"Own" + std::to_wstring(t);
+      const std::wstring next = L"Own" + std::to_wstring((t + 1) % faults.size());
+      DWORD last = kSentinel;
+      for (DWORD round = 0; round < kRounds; ++round) {
+        if (WriteRound(key, own.c_str(), round) != ERROR_SUCCESS) ++faults[t];
+        if (ReadRound(key, own.c_str()) != round) ++faults[t];
+        // Another thread's value is one it wrote, never older than seen.
+        const DWORD seen = ReadRound(key, next.c_str());
+        if (seen != kSentinel && (seen >= kRounds || (last != kSentinel && seen < last)))
+          ++faults[t];
+        if (seen != kSentinel) last = seen;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(std::vector<int>(faults.size(), 0), faults);
+  for (std::size_t t = 0; t < faults.size(); ++t)
+    EXPECT_EQ(kRounds - 1, ReadRound(key, (L"Own" + std::to_wstring(t)).c_str()));
+  RegCloseKey(key);
+  EXPECT_EQ(1, OpenStoreDescriptors()) << "only this thread's connection may remain";
 }
 
 }  // namespace
