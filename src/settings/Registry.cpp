@@ -12,6 +12,13 @@ namespace {
 
 constexpr std::size_t kReadBufferSize = 131072;
 
+// The read buffer, one per thread and reused: allocating and freeing 128 KiB
+// on every read can make the heap give memory back and take it again.
+BYTE* ReadBuffer() {
+  thread_local std::unique_ptr<BYTE[]> buffer(new BYTE[kReadBufferSize]);
+  return buffer.get();
+}
+
 [[noreturn]] void RaiseAccessError() { CException::Raise(L"Registry access exception", 0); }
 
 // Runs one operation on the opened key under the registry mutex; false when
@@ -86,24 +93,24 @@ void CRegistry::WriteDword(DWORD value, const std::wstring& name, const std::wst
 std::wstring CRegistry::ReadString(const std::wstring& name, const std::wstring& key, HKEY root) {
   // The zero fill ends data stored without a terminator; one unit beyond the
   // read limit is cleared too, so a full-length value still ends.
-  std::unique_ptr<BYTE[]> buffer(new BYTE[kReadBufferSize]);
-  std::memset(buffer.get(), 0, ReadLimit + 3);
+  BYTE* buffer = ReadBuffer();
+  std::memset(buffer, 0, ReadLimit + 3);
   DWORD type = REG_SZ;
   DWORD size = ReadLimit;
-  if (!QueryValue(root, key, name, &type, buffer.get(), &size)) RaiseAccessError();
+  if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();
   std::size_t units = 0;
   while (buffer[2 * units] != 0 || buffer[2 * units + 1] != 0) ++units;
-  const std::wstring result = ostrel::platform::FromUtf16Le(buffer.get(), 2 * units);
+  const std::wstring result = ostrel::platform::FromUtf16Le(buffer, 2 * units);
   TraceMessage(L"Read registry value '%s' = '%s'\r\n", name.c_str(), result.c_str());
   return result;
 }
 
 DWORD CRegistry::ReadDword(const std::wstring& name, const std::wstring& key, HKEY root) {
-  std::unique_ptr<BYTE[]> buffer(new BYTE[kReadBufferSize]);
-  std::memset(buffer.get(), 0, ReadLimit);
+  BYTE* buffer = ReadBuffer();
+  std::memset(buffer, 0, ReadLimit);
   DWORD type = REG_DWORD;
   DWORD size = ReadLimit;
-  if (!QueryValue(root, key, name, &type, buffer.get(), &size)) RaiseAccessError();
+  if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();
   const DWORD value = static_cast<DWORD>(buffer[0]) | static_cast<DWORD>(buffer[1]) << 8 |
                       static_cast<DWORD>(buffer[2]) << 16 | static_cast<DWORD>(buffer[3]) << 24;
   TraceMessage(L"Read registry value '%s' = '%lu'\r\n", name.c_str(), value);

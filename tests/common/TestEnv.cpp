@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -41,10 +42,9 @@ const std::string& TestRoot() {
   return *root;
 }
 
-int RunInChild(const std::function<int()>& fn) {
+int StartChild(const std::function<int()>& fn) {
   std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) return -1;
+  const pid_t pid = fork();
   if (pid == 0) {
     int rc = 1;
     try {
@@ -54,11 +54,19 @@ int RunInChild(const std::function<int()>& fn) {
     }
     _exit(rc);
   }
+  return pid;
+}
+
+int WaitChild(int pid) {
+  if (pid <= 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+int RunInChild(const std::function<int()>& fn) { return WaitChild(StartChild(fn)); }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
   static int runs = 0;

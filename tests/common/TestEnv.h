@@ -19,6 +19,12 @@ const std::string& TestRoot();
 // _exit with fn's result, so it never runs the parent's atexit handlers.
 int RunInChild(const std::function<int()>& fn);
 
+// The two halves of RunInChild, for several children at once. Fork only
+// from the test's main thread while no other thread runs: a child forked
+// while another thread holds an allocator lock can hang.
+int StartChild(const std::function<int()>& fn);  // the child's pid, -1 on failure
+int WaitChild(int pid);                           // as RunInChild's result
+
 // What a program run by RunProgram did.
 struct ProgramRun {
   int status;       // exit status, -1 when it died from a signal

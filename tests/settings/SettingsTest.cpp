@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/TestEnv.h"
@@ -243,13 +242,10 @@ TEST(SettingsTest, TwoProcessesWritingAndReadingNeverSeeATornValueNorLoseTheStor
       return 0;
     };
   };
-  int first = -1, second = -1;
-  std::thread a([&] { first = ostrel::test::RunInChild(worker(0)); });
-  std::thread b([&] { second = ostrel::test::RunInChild(worker(1)); });
-  a.join();
-  b.join();
-  EXPECT_EQ(first, 0);
-  EXPECT_EQ(second, 0);
+  const int first = ostrel::test::StartChild(worker(0));
+  const int second = ostrel::test::StartChild(worker(1));
+  EXPECT_EQ(ostrel::test::WaitChild(first), 0);
+  EXPECT_EQ(ostrel::test::WaitChild(second), 0);
   const std::wstring last = CSettings::GetGreyRedirectUri(L"missing");
   EXPECT_TRUE(last == values[0] || last == values[1]);
 }

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "common/Database.h"
 #include "support/KernelObjects.h"
@@ -154,14 +153,12 @@ TEST(LocalDBTest, AReaderInOneProcessHoldsOffAWriterInAnother) {
   ASSERT_TRUE(reader.OpenForRead());
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
-  std::thread writerProcess([&] {
-    ostrel::test::RunInChild([&] {
-      CLocalDB writer;
-      std::wistringstream source(L"second");
-      const bool saved = writer.Save(source);  // waits for the reader's Close
-      const char done = saved ? 'y' : 'n';
-      return write(pipeFds[1], &done, 1) == 1 ? 0 : 1;
-    });
+  const int writer = ostrel::test::StartChild([&] {
+    CLocalDB db;
+    std::wistringstream source(L"second");
+    const bool saved = db.Save(source);  // waits for the reader's Close
+    const char done = saved ? 'y' : 'n';
+    return write(pipeFds[1], &done, 1) == 1 ? 0 : 1;
   });
   EXPECT_EQ(ReadAll(reader), "first");
   usleep(100000);  // the writer is waiting on the mutex meanwhile
@@ -169,7 +166,7 @@ TEST(LocalDBTest, AReaderInOneProcessHoldsOffAWriterInAnother) {
   reader.Close();
   char done = 0;
   EXPECT_EQ(read(pipeFds[0], &done, 1), 1);
-  writerProcess.join();
+  EXPECT_EQ(ostrel::test::WaitChild(writer), 0);
   EXPECT_EQ(done, 'y');
   EXPECT_EQ(ReadFileBytes(LocalDatabasePath()), "second");
 }
