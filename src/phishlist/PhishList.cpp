@@ -22,6 +22,8 @@ CPhishList::CPhishList()
       throw;
     }
   }
+  // The update service runs from here to destruction. Until its update cycle
+  // is built, AutoUpdateLoop only waits for the thread's quit event.
   StartAutoUpdate();
 }
 
