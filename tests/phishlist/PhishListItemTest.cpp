@@ -18,25 +18,6 @@ bool Hits(const std::wstring& pattern, const std::wstring& uri) {
 
 }  // namespace
 
-TEST(PhishListItemTest, KindLettersInEitherCase) {
-  const std::pair<wchar_t, ListKind> rows[] = {{L'b', 3}, {L'B', 3}, {L'g', 2}, {L'G', 2},
-                                               {L'w', 1}, {L'W', 1}, {L'x', 0}, {L'u', 0},
-                                               {L'\0', 0}, {L'\u0142', 0}};
-  for (const auto& [letter, kind] : rows) {
-    CPhishListItem item;
-    item.SetKindFromChar(letter);
-    EXPECT_EQ(item.GetKind(), kind) << static_cast<int>(letter);
-  }
-  CPhishListItem item;
-  EXPECT_EQ(item.GetKind(), LIST_KIND_NONE);
-  EXPECT_EQ(item.GetUriObject(), nullptr);
-  for (const auto& [kind, letter] : {std::pair<ListKind, wchar_t>{1, L'w'}, {2, L'g'}, {3, L'b'},
-                                     {0, L'u'}, {4, L'u'}, {-1, L'u'}}) {
-    item.SetKind(kind);
-    EXPECT_EQ(item.GetKindChar(), letter) << kind;
-  }
-}
-
 TEST(PhishListItemTest, PatternsAreCaseInsensitiveUnanchoredSearchesOfTheSchemelessUri) {
   struct Row {
     const wchar_t *pattern, *uri;

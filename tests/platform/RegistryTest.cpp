@@ -314,60 +314,6 @@ TEST(Registry, StoreIsPrivateAndReadsCreateNothing) {
 // Two processes create the store together, then each write many values,
 // one of them shared, and read them back: every read gives a whole value
 // one of them wrote, no write is lost, and the store stays sound.
-TEST(Registry, ConcurrentProcessesSeeWholeValues) {
-  constexpr int kRounds = 150;
-  auto writer = [](wchar_t letter) -> int {
-    HKEY key = kBogusKey;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Race", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-      return 10;
-    const std::wstring own = std::wstring(L"Own") + letter;
-    for (int i = 0; i < kRounds; ++i) {
-      // A value of i+1 letters: a torn one would mix letters or lengths.
-      const std::wstring mine(static_cast<std::size_t>(i % 40 + 1), letter);
-      if (SetString(HKEY_CURRENT_USER, L"Shared", mine) != ERROR_SUCCESS) return 11;
-      std::string bytes;
-      if (Get(HKEY_CURRENT_USER, L"Shared", &bytes) != ERROR_SUCCESS) return 12;
-      const std::wstring seen = FromUtf16Le(bytes.data(), bytes.size());
-      if (seen.empty() || seen.size() > 40 || seen != std::wstring(seen.size(), seen[0])) return 13;
-      if (seen[0] != L'A' && seen[0] != L'B') return 14;
-      const DWORD round = static_cast<DWORD>(i);
-      if (SetBytes(key, own.c_str(), REG_DWORD,
-                   std::string(reinterpret_cast<const char*>(&round), 4)) != ERROR_SUCCESS)
-        return 15;
-      if (Get(key, own.c_str(), &bytes) != ERROR_SUCCESS || bytes.size() != 4 ||
-          std::memcmp(bytes.data(), &round, 4) != 0)
-        return 16;
-    }
-    RegCloseKey(key);
-    return 0;
-  };
-  std::vector<pid_t> children;
-  for (wchar_t letter : {L'A', L'B'}) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(writer(letter));
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(pid, waitpid(pid, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
-  }
-  HKEY key = Create(HKEY_CURRENT_USER, L"Race");
-  for (const wchar_t* name : {L"OwnA", L"OwnB"}) {
-    std::string bytes;
-    ASSERT_EQ(ERROR_SUCCESS, Get(key, name, &bytes));
-    const DWORD last = kRounds - 1;
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&last), 4), bytes);
-  }
-  // A write checks the store's integrity first, so this proves it sound.
-  EXPECT_EQ(ERROR_SUCCESS, SetString(key, L"After", L"ok"));
-  RegCloseKey(key);
-}
-
 // Every call on a damaged store fails cleanly, and the file is left exactly
 // as it was: never replaced, truncated or recreated.
 void ExpectDamagedStoreUntouched(const std::string& damaged) {

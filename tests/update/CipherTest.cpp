@@ -85,12 +85,3 @@ TEST(CipherTest, TheSameByteEnciphersByItsPosition) {
   EXPECT_EQ(CEdBase::GetKeyByte(994 + 7), CEdBase::GetKeyByte(7));
 }
 
-TEST(CipherTest, RotationsWrapModuloEight) {
-  EXPECT_EQ(CEdBase::RotateLeft(0x81, 1), 0x03);
-  EXPECT_EQ(CEdBase::RotateRight(0x81, 1), 0xC0);
-  EXPECT_EQ(CEdBase::RotateLeft(0x5A, 8), 0x5A);
-  EXPECT_EQ(CEdBase::RotateLeft(0x12, 9), CEdBase::RotateLeft(0x12, 1));
-  for (unsigned b = 0; b < 256; ++b)
-    for (std::size_t i : {0u, 1u, 255u, 256u, 993u})
-      ASSERT_EQ(CDecrypt::DecryptByte(CEncrypt::EncryptByte(static_cast<BYTE>(b), i), i), b);
-}
