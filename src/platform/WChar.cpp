@@ -1,5 +1,6 @@
 #include "platform/WChar.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -76,27 +77,46 @@ std::wstring TranslateWideFormat(const wchar_t* format) {
 
 }  // namespace ostrel::platform
 
-int _vsnwprintf(wchar_t* buffer, std::size_t count, const wchar_t* format, va_list args) {
-  if (!format || (!buffer && count)) return -1;
-  const std::wstring translated = ostrel::platform::TranslateWideFormat(format);
+namespace {
 
+// The whole output of a Windows wide-printf format; false when the format or
+// an argument cannot be written (a narrow string that is not valid in the
+// locale, for one).
+bool FormatWhole(const wchar_t* format, va_list args, std::wstring& out) {
+  const std::wstring translated = ostrel::platform::TranslateWideFormat(format);
   wchar_t* text = nullptr;
   std::size_t length = 0;
   FILE* stream = open_wmemstream(&text, &length);
-  if (!stream) return -1;
+  if (!stream) return false;
   va_list copy;
   va_copy(copy, args);
   const int written = std::vfwprintf(stream, translated.c_str(), copy);
   va_end(copy);
   std::fclose(stream);
-  if (written < 0) {
-    std::free(text);
+  if (written >= 0) out.assign(text, length);
+  std::free(text);
+  return written >= 0;
+}
+
+}  // namespace
+
+int _vsnwprintf(wchar_t* buffer, std::size_t count, const wchar_t* format, va_list args) {
+  if (!format || (!buffer && count)) return -1;
+  std::wstring text;
+  if (!FormatWhole(format, args, text)) {
     if (count) buffer[0] = L'\0';
     return -1;
   }
+  const std::size_t length = text.size();
   const std::size_t n = length < count ? length : count;
-  if (n) std::wmemcpy(buffer, text, n);
+  if (n) std::wmemcpy(buffer, text.data(), n);
   if (length < count) buffer[length] = L'\0';
-  std::free(text);
   return length <= count ? static_cast<int>(length) : -1;
+}
+
+int _vscwprintf(const wchar_t* format, va_list args) {
+  if (!format) return -1;
+  std::wstring text;
+  if (!FormatWhole(format, args, text) || text.size() > static_cast<std::size_t>(INT_MAX)) return -1;
+  return static_cast<int>(text.size());
 }

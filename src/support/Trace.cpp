@@ -1,5 +1,6 @@
 #include "support/Trace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <mutex>
@@ -12,20 +13,23 @@ namespace {
 std::atomic<CTraceCapture*> g_capture{nullptr};
 std::mutex g_captureMutex;  // held while a capture is swapped or written
 
+// A captured message keeps at most this many characters: a trace is for
+// reading, and a runaway argument must not grow the test sink without bound.
+constexpr std::size_t kMaxCapturedLength = std::size_t{1} << 16;
+
+// The formatted message, cut to kMaxCapturedLength; the format itself when
+// the message cannot be formed (an argument that is not valid text).
 std::wstring FormatAll(const wchar_t* format, va_list args) {
-  std::wstring text(256, L'\0');
-  for (;;) {
-    va_list copy;
-    va_copy(copy, args);
-    const int n = _vsnwprintf(text.data(), text.size(), format, copy);
-    va_end(copy);
-    if (n >= 0 && static_cast<std::size_t>(n) < text.size()) {
-      text.resize(static_cast<std::size_t>(n));
-      return text;
-    }
-    if (text.size() > (std::size_t{1} << 26)) return std::wstring(format);  // bad format
-    text.resize(text.size() * 4);
-  }
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = _vscwprintf(format, copy);
+  va_end(copy);
+  if (needed < 0) return format;
+  const std::size_t kept = std::min(static_cast<std::size_t>(needed), kMaxCapturedLength);
+  std::wstring text(kept + 1, L'\0');
+  _vsnwprintf(text.data(), text.size(), format, args);
+  text.resize(kept);
+  return text;
 }
 
 }  // namespace

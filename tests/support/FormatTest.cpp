@@ -4,6 +4,8 @@
 #include "platform/WChar.h"
 #include "platform/WinTypes.h"
 #include "support/Format.h"
+#include "support/Trace.h"
+#include "support/TraceCapture.h"
 
 TEST(FormatTest, FollowsTheWindowsMeaningOfConversions) {
   EXPECT_EQ(Format(L"Whitelisting %s - %c\r\n", L"^evil\\.test/", L'w'),
@@ -52,4 +54,34 @@ TEST(FormatTest, VsnwprintfReportsTruncationAsWindowsDoes) {
   std::fill(std::begin(buffer), std::end(buffer), L'#');
   EXPECT_EQ(Snw(buffer, 4, L"%s", L"abcdef"), -1);
   EXPECT_EQ(std::wstring(buffer, 5), L"abcd#");
+}
+
+namespace {
+int Scw(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = _vscwprintf(format, args);
+  va_end(args);
+  return n;
+}
+}  // namespace
+
+// A format that cannot be written (a narrow argument that is not valid text)
+// is not a buffer that is too small: the sink keeps the format, and a huge
+// message is cut rather than grown without bound.
+TEST(FormatTest, TraceTellsABadArgumentFromALongMessage) {
+  EXPECT_EQ(Scw(L"%s|%d", L"abc", 7), 5);
+  EXPECT_EQ(Scw(L"%hs", "\xff\xfe"), -1);
+
+  CTraceCapture capture;
+  TraceMessage(L"bad %hs\r\n", "\xff\xfe");
+  const std::wstring huge(300000, L'q');
+  TraceMessage(L"[%s]", huge.c_str());
+  TraceMessage(L"ok %d\r\n", 5);
+  const auto messages = capture.Messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0], L"bad %hs\r\n");
+  EXPECT_EQ(messages[1].size(), 65536u);
+  EXPECT_EQ(messages[1].substr(0, 3), L"[qq");
+  EXPECT_EQ(messages[2], L"ok 5\r\n");
 }

@@ -1,6 +1,8 @@
 // Time stamps in the stored decimal form.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "support/TimeStamp.h"
 
 TEST(TimeStampTest, WritesTheUtcDateAndTimeAsDecimalDigits) {
@@ -10,7 +12,15 @@ TEST(TimeStampTest, WritesTheUtcDateAndTimeAsDecimalDigits) {
   EXPECT_EQ(TimeStampFromUnixSeconds(951782400), 20000229000000);          // leap day
   EXPECT_EQ(TimeStampFromUnixSeconds(4102444799), 20991231235959);
   EXPECT_EQ(TimeStampFromUnixSeconds(-1), 19691231235959);
+}
+
+TEST(TimeStampTest, CurrentTimeIsTheSystemClockInUtc) {
+  const auto unixNow = [] {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  };
+  const LONGLONG before = TimeStampFromUnixSeconds(unixNow());
   const LONGLONG now = CurrentTimeStamp();
-  EXPECT_GT(now, 20260101000000);
-  EXPECT_LT(now, 21000101000000);
+  const LONGLONG after = TimeStampFromUnixSeconds(unixNow());
+  EXPECT_LE(before, now);
+  EXPECT_LE(now, after);
 }
