@@ -14,6 +14,8 @@ PACKAGES=(
   libbenchmark-dev
   libboost-regex-dev
   libsqlite3-dev
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()

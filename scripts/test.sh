@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a normal build, then a build
 # with AddressSanitizer and UndefinedBehaviorSanitizer, where any report
-# fails the run. Usage: scripts/test.sh [extra ctest arguments]
+# fails the run; then runs every fuzz target briefly (FUZZ_SECONDS, 30 s
+# each by default) on its seed corpus. Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,4 +27,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:halt_on_error=1:detect_leak
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 run_suite build-sanitize -DOSTREL_SANITIZE=ON
 
-echo "== all tests passed in both builds =="
+echo "== fuzzing: every target ${FUZZ_SECONDS:-30} s on its seed corpus =="
+./scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+
+echo "== all tests passed in both builds, and the fuzz targets ran clean =="
