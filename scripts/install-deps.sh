@@ -14,6 +14,8 @@ PACKAGES=(
   libbenchmark-dev
   libboost-regex-dev
   libsqlite3-dev
+  libcurl4-openssl-dev
+  libcpp-httplib-dev
   clang
   libclang-rt-14-dev
 )

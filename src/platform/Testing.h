@@ -46,3 +46,21 @@ std::string KernelObjectFolder();
 unsigned long KernelObjectWaits(HANDLE object);
 
 }  // namespace ostrel::platform::testing
+
+// HTTP client (platform/WinInet.h). The limits every fetch from now on
+// runs under, so that tests of stalls and caps finish in moments. A stall
+// counts in whole seconds (rounded up, at least 1).
+namespace ostrel::platform::testing {
+
+struct HttpLimits {
+  DWORD connectTimeoutMs = 30000;
+  DWORD stallTimeoutMs = 60000;
+  DWORD responseTimeoutMs = 15 * 60 * 1000;
+  std::size_t maxBodyBytes = 16u << 20;
+  long maxRedirects = 10;
+};
+
+void SetHttpLimits(const HttpLimits& limits);
+HttpLimits GetHttpLimits();
+
+}  // namespace ostrel::platform::testing

@@ -75,3 +75,73 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
 
 BOOL InternetCanonicalizeUrlW(LPCWSTR lpszUrl, LPWSTR lpszBuffer, LPDWORD lpdwBufferLength,
                               DWORD dwFlags);
+
+// ---------------------------------------------------------------------------
+// HTTP client (implemented in platform/Http.cpp, over libcurl).
+// Promises: InternetOpenW makes a session that remembers its agent text
+// (sent as the User-Agent header) and proxy choice: PRECONFIG takes the
+// proxies from the environment (http_proxy, https_proxy, all_proxy,
+// no_proxy), DIRECT uses none, PROXY the given proxy and bypass list.
+// InternetOpenUrlW makes a plain GET of an absolute http or https URL (other
+// schemes fail with ERROR_INTERNET_UNRECOGNIZED_SCHEME), with
+// "Cache-Control: no-cache" and "Pragma: no-cache" (nothing is ever cached),
+// following at most 10 redirects to http or https (more fail with
+// ERROR_HTTP_REDIRECT_FAILED), and returns once the whole response has
+// arrived; characters outside printable ASCII in the URL are sent
+// percent-encoded as UTF-8. Any HTTP status gives a handle:
+// HttpQueryInfoW(HTTP_QUERY_STATUS_CODE) tells it. Limits (the defaults;
+// tests change them through platform/Testing.h): 30 s to connect, 60 s
+// without receiving a byte (a stall), 15 minutes for the whole response, and
+// a body of at most 16 MiB. A failure before the body began fails the open
+// (null, last error ERROR_INTERNET_*, ERROR_NOT_ENOUGH_MEMORY for a body
+// announced above the cap); a failure while the body arrives (a stall, a
+// dropped connection, the cap reached) lets InternetReadFile deliver the
+// bytes received and then fail with that error. InternetReadFile reports
+// 0 bytes read at the end of the body. InternetConnectW only records its
+// server (no network traffic). Handles of every kind are closed by
+// InternetCloseHandle; a closed or unknown handle fails with
+// ERROR_INVALID_HANDLE. Thread-safe; a handle is meant for one thread.
+
+using HINTERNET = void*;
+
+constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
+constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
+constexpr DWORD INTERNET_OPEN_TYPE_PROXY = 3;
+
+constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
+constexpr DWORD INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
+constexpr DWORD INTERNET_FLAG_ASYNC = 0x10000000;  // not provided: InternetOpenW fails
+
+constexpr DWORD INTERNET_SERVICE_FTP = 1;
+constexpr DWORD INTERNET_SERVICE_GOPHER = 2;
+constexpr DWORD INTERNET_SERVICE_HTTP = 3;
+
+constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
+constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
+
+constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
+constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
+constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
+constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;
+constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+
+HINTERNET InternetOpenW(LPCWSTR lpszAgent, DWORD dwAccessType, LPCWSTR lpszProxy,
+                        LPCWSTR lpszProxyBypass, DWORD dwFlags);
+HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHeaders,
+                           DWORD dwHeadersLength, DWORD dwFlags, DWORD_PTR dwContext);
+BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
+                      LPDWORD lpdwNumberOfBytesRead);
+BOOL InternetCloseHandle(HINTERNET hInternet);
+HINTERNET InternetConnectW(HINTERNET hInternet, LPCWSTR lpszServerName, INTERNET_PORT nServerPort,
+                           LPCWSTR lpszUserName, LPCWSTR lpszPassword, DWORD dwService,
+                           DWORD dwFlags, DWORD_PTR dwContext);
+// HTTP_QUERY_STATUS_CODE only: with HTTP_QUERY_FLAG_NUMBER a DWORD (the
+// buffer length is 4 bytes), otherwise the decimal text (the length is in
+// bytes; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER and the size
+// needed). Other queries fail with ERROR_HTTP_HEADER_NOT_FOUND.
+BOOL HttpQueryInfoW(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
+                    LPDWORD lpdwBufferLength, LPDWORD lpdwIndex);
