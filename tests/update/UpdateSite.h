@@ -1,0 +1,33 @@
+// An update server for the update and publisher tests: a TestHttpServer
+// that the settings point at (metadata at /md, database at /db), with the
+// settings and the local database file of this process cleared first, so
+// every test starts as a new installation whatever ran before it.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "common/Database.h"
+#include "common/HttpServer.h"
+#include "platform/WinReg.h"
+#include "settings/Settings.h"
+
+namespace ostrel::test {
+
+struct UpdateSite {
+  TestHttpServer server;
+  UpdateSite() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Ostrel\\AntiPhish");
+    std::remove(LocalDatabasePath().c_str());
+    CSettings::SetBHOVersion(CSettings::BuildNumber);  // not a first run: no reset
+    CSettings::SetMDRemoteUri(server.WideUrl("/md"));
+    CSettings::SetDBRemoteUpdUri(server.WideUrl("/db"));
+    UseLocalDatabase();
+  }
+  // Serves plain text enciphered, as the publisher does.
+  void Publish(const std::string& plain, const std::string& path = "/md") {
+    server.Serve(path, Container(plain));
+  }
+};
+
+}  // namespace ostrel::test
