@@ -22,8 +22,8 @@ CPhishList::CPhishList()
       throw;
     }
   }
-  // The update service runs from here to destruction. Until its update cycle
-  // is built, AutoUpdateLoop only waits for the thread's quit event.
+  // The update service runs from here to destruction; its first cycle
+  // starts at once.
   StartAutoUpdate();
 }
 
@@ -50,22 +50,4 @@ void CPhishList::StopAutoUpdate() {
   m_updateThread.Stop(INFINITE);
   CCriticalSectionLock lock(m_lock);
   UnloadAll();
-}
-
-DWORD CPhishList::AutoUpdateThreadProc(LPVOID list) {
-  TraceMessage(L"Entering auto phish list update thread\r\n");
-  return RunAutoUpdateService(static_cast<CPhishList*>(list));
-}
-
-DWORD CPhishList::RunAutoUpdateService(CPhishList* list) {
-  TraceMessage(L"Starting phish list auto update service\r\n");
-  return list->AutoUpdateLoop();
-}
-
-DWORD CPhishList::AutoUpdateLoop() {
-  // Until the update cycle is built, the service only waits for its quit
-  // event, so a list starts and stops its thread as it always will.
-  m_updateThread.GetQuitEvent().Wait(INFINITE);
-  TraceMessage(L"Quit event signaled, terminating auto update thread\r\n");
-  return 0;
 }
