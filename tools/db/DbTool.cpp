@@ -9,6 +9,8 @@
 #include <exception>
 #include <new>
 
+#include "db/DbImport.h"
+#include "db/DbMetadata.h"
 #include "db/DbText.h"
 #include "platform/Utf8.h"
 #include "support/Exception.h"
@@ -26,6 +28,9 @@ constexpr const char* kUsage =
     "  ostrel-db decrypt [--force] IN OUT\n"
     "  ostrel-db check PLAIN\n"
     "  ostrel-db explain DB URL...\n"
+    "  ostrel-db metadata FIELD=VALUE... OUT\n"
+    "  ostrel-db metadata --show FILE\n"
+    "  ostrel-db import --from domains|urls|hosts [--kind b|g|w] FEED... OUT\n"
     "  ostrel-db --help\n"
     "\n"
     "  encrypt  writes the enciphered container of the file PLAIN, its bytes as\n"
@@ -41,6 +46,16 @@ constexpr const char* kUsage =
     "  explain  loads DB as the filter does (an enciphered container, or plain\n"
     "           text when DB is not a valid container) and tells for each URL\n"
     "           which entry decides it: the first that matches, in list order\n"
+    "  metadata writes the enciphered metadata file a filter reads, one line per\n"
+    "           FIELD=VALUE (DB_VERSION, BHO_VERSION, NEXT_UPD, POLL_INTERVAL,\n"
+    "           DB_UPD_URI, METADATA_URI, BHO_UPD_URI, GREY_URI, BLACK_URI), refusing\n"
+    "           unknown names and values a filter would misread; --show prints what\n"
+    "           a filter takes from FILE and which lines it ignores\n"
+    "  import   turns feeds (one domain a line; one URL a line; a hosts file) into\n"
+    "           list lines of the kind given (b by default): a domain matches itself\n"
+    "           and its subdomains, a URL its host and path prefix; international\n"
+    "           names as their ASCII (xn--) form; duplicates dropped, each rejected\n"
+    "           line reported with its number (exit status 1, OUT still written)\n"
     "\n"
     "OUT is written beside itself and renamed into place, so a failed run leaves\n"
     "it as it was.\n"
@@ -268,6 +283,11 @@ int ExplainAddresses(const std::wstring& dbPath, const std::vector<std::wstring>
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // The publisher's commands parse their own options.
+  if (!args.empty() && args[0] == "metadata")
+    return RunMetadata(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  if (!args.empty() && args[0] == "import")
+    return RunImport(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   std::vector<std::string> words;
   bool force = false, help = false, optionsEnded = false;
   for (const std::string& arg : args) {
