@@ -1,5 +1,6 @@
 // The Reg* functions: argument checks, key handles and access rights over
 // the store of RegistryStore.cpp.
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -69,6 +70,16 @@ HKEY NewHandle(int hive, const std::string& path, REGSAM access) {
   return reinterpret_cast<HKEY>(object.release());
 }
 
+// Names are stored as UTF-8: a wide value that is no code point would
+// become U+FFFD, and two different names one.
+bool Storable(const std::wstring& name) {
+  for (wchar_t ch : name) {
+    const auto c = static_cast<std::uint32_t>(ch);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  }
+  return true;
+}
+
 // Splits a subkey path into its elements (UTF-8, case kept). Null or empty
 // means the key itself; one trailing '\' is allowed, a leading one or an
 // empty element is not.
@@ -83,7 +94,7 @@ DWORD SplitSubKey(LPCWSTR subKey, std::vector<std::string>* elements) {
     const std::wstring::size_type end = path.find(L'\\', start);
     const std::wstring element = path.substr(start, end == std::wstring::npos ? end : end - start);
     if (element.empty()) return ERROR_BAD_PATHNAME;
-    if (element.size() > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
+    if (element.size() > kMaxKeyNameChars || !Storable(element)) return ERROR_INVALID_PARAMETER;
     elements->push_back(ToUtf8(element));
     if (end == std::wstring::npos) return ERROR_SUCCESS;
     start = end + 1;
@@ -184,7 +195,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
     if (!Resolve(hKey, &key)) return ERROR_INVALID_HANDLE;
     if (!(key.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
-    if (lpValueName && std::wcslen(lpValueName) > kMaxValueNameChars)
+    if (lpValueName && (std::wcslen(lpValueName) > kMaxValueNameChars || !Storable(lpValueName)))
       return ERROR_INVALID_PARAMETER;
     const std::string data =
         cbData ? std::string(reinterpret_cast<const char*>(lpData), cbData) : std::string();
@@ -279,4 +290,8 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
     if (put != ERROR_SUCCESS) return put;
     return PutData(data, type, lpType, lpData, lpcbData);
   });
+}
+
+LSTATUS ostrel::platform::CheckRegistryStore() {
+  return Guarded([] { return store::CheckStore(); });
 }

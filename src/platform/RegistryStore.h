@@ -1,16 +1,21 @@
 // Internal to the platform layer (WinReg.h is the interface): the registry's
 // SQLite store, $XDG_CONFIG_HOME/ostrel/registry.db. Each function is one
 // transaction, callable from any thread or forked process; results are
-// ERROR_* codes. Reads go through a connection kept by the calling thread
-// (values are never cached: each read is a transaction on the file, which
-// SQLite checks for other connections' commits); it is opened afresh after
-// a fork and when the store path changes or comes to name another file or
-// mode. Changes use a connection of their own, as does a read after its
-// thread's exit handlers have run. Names are UTF-8 as the caller gave
+// ERROR_* codes. Reads go through a read-only connection kept by the calling
+// thread (values are never cached: each read is a transaction on the file,
+// which SQLite checks for other connections' commits); it is opened afresh
+// after a fork and when the store path changes or comes to name another
+// file or mode. Changes use a connection of their own, as does a read after
+// its thread's exit handlers have run. Names are UTF-8 as the caller gave
 // them; a key is named by its folded path (FoldName of each element, joined
-// with '\', "" for the hive itself). Reads of a store that is missing,
-// damaged, foreign or unreadable see an empty store; changes to such a store
-// fail and never rewrite the file.
+// with '\', "" for the hive itself).
+// A missing store reads as empty. A folder or file that is not this user's
+// own, or that others may write to, is refused: ERROR_ACCESS_DENIED for
+// every call. A damaged store (or a database that is not a registry store)
+// gives ERROR_REGISTRY_CORRUPT to reads; the next change renames it beside
+// itself (registry.db.damaged-<UTC time>, kept for inspection) and is made
+// in a new store. Refusals and damage are reported on standard error once
+// per process.
 #pragma once
 
 #include <cstdint>
@@ -62,5 +67,9 @@ DWORD EnumKey(int hive, const std::string& key, DWORD index, std::string* name,
 // The index-th value of key in the order values were first set.
 DWORD EnumValue(int hive, const std::string& key, DWORD index, std::string* name, DWORD* type,
                 std::string* data);
+
+// Checks every page of the store, also those no call of the moment visits:
+// ERROR_SUCCESS for a sound store or none, else as a read fails.
+DWORD CheckStore();
 
 }  // namespace ostrel::platform::registry

@@ -3,11 +3,19 @@
 // 0600), which holds all three hives: here every hive is the user's own.
 // Promises: key paths ("A\B") and value names ignore ASCII letter case and
 // keep the case they were created with; a null or empty value name is the
-// default value. A value is a type and exactly the bytes stored, so a read
-// with another type gives the raw bytes. Each call is one operation, atomic
-// against every thread and process of the user, and returns an ERROR_* code.
-// A store that cannot be read reads as empty and refuses changes; it is never
-// rewritten. Key handles are per process; hive handles need no closing.
+// default value; a name holding a wide value that is not a Unicode code point
+// is refused (ERROR_INVALID_PARAMETER) rather than stored as another name. A
+// value is a type and exactly the bytes stored, so a read with another type
+// gives the raw bytes. Each call is one operation, atomic against every
+// thread and process of the user, and returns an ERROR_* code.
+// A store that does not exist yet reads as empty. A store folder or file
+// that is not the user's own or that others may write to is refused
+// (ERROR_ACCESS_DENIED for every call). A damaged store gives
+// ERROR_REGISTRY_CORRUPT to reads; the next change (a RegCreateKeyExW that
+// creates included) sets it aside, renamed beside itself and kept for
+// inspection, and is made in a new store. Both are reported once per process
+// on standard error. Key handles are per process; hive handles need no
+// closing.
 #pragma once
 
 #include "platform/WinError.h"
@@ -60,6 +68,12 @@ namespace ostrel::platform {
 // buffers of one more character always suffice for enumeration.
 constexpr DWORD kMaxKeyNameChars = 255;
 constexpr DWORD kMaxValueNameChars = 16383;
+
+// Checks every page of the store, not only those the calls of the moment
+// visit, for tools that must not show part of a damaged store as the whole:
+// ERROR_SUCCESS when the store is sound or does not exist yet, else the code
+// a read gives (ERROR_REGISTRY_CORRUPT for a damaged store).
+LSTATUS CheckRegistryStore();
 }  // namespace ostrel::platform
 
 LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
