@@ -132,6 +132,17 @@ std::optional<Failure> ParseCommand(const std::vector<std::string>& args, Comman
 
 std::string Text(const std::wstring& text) { return ToUtf8(text); }
 
+// Every argument must be UTF-8: a key path, value name or data that is not
+// would be stored with U+FFFD in place of its bytes, so that different
+// names end up as one.
+std::optional<Failure> CheckText(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (ToUtf8(FromUtf8(args[i])) != args[i])
+      return Failure{"argument " + std::to_string(i + 1) +
+                     " is not valid UTF-8; key paths, value names and data must be UTF-8 text"};
+  return std::nullopt;
+}
+
 std::string Hex(std::uint64_t number, bool upper) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, upper ? "%llX" : "%llx",
@@ -185,9 +196,11 @@ std::string ValueLine(const std::wstring& name, DWORD type, const std::string& b
 std::string Explain(LSTATUS status) {
   switch (status) {
     case ERROR_ACCESS_DENIED:
-      return "access is denied (the registry store or its folder cannot be written)";
+      return "access is denied (the registry store or its folder cannot be used: it must be "
+             "yours and writable by you alone)";
     case ERROR_REGISTRY_CORRUPT:
-      return "the registry store is damaged or is not a registry store; it was left as it is";
+      return "the registry store is damaged or is not a registry store; the next change sets it "
+             "aside, kept for inspection, and starts a new one";
     case ERROR_REGISTRY_IO_FAILED:
       return "the registry store could not be read or written";
     case ERROR_BUSY:
@@ -195,7 +208,7 @@ std::string Explain(LSTATUS status) {
     case ERROR_BAD_PATHNAME:
       return "the key path is not valid (an empty element or a leading backslash)";
     case ERROR_INVALID_PARAMETER:
-      return "a name is too long (keys 255 characters, values 16383)";
+      return "a name is too long (keys 255 characters, values 16383) or not valid text";
     case ERROR_KEY_DELETED:
       return "the key was deleted meanwhile";
     case ERROR_NOT_ENOUGH_MEMORY:
@@ -269,8 +282,13 @@ std::optional<Failure> ValueMissing(const std::wstring& name, const KeyName& key
 }
 
 std::optional<Failure> Query(const Command& command, std::ostream& out) {
+  // Reads see only the pages they visit: a listing of a damaged store could
+  // look whole while rows are missing.
+  LSTATUS rc = ostrel::platform::CheckRegistryStore();
+  if (rc != ERROR_SUCCESS)
+    return Failure{"cannot read " + Text(command.key.text) + ": " + Explain(rc)};
   Key key;
-  LSTATUS rc = key.Open(command.key, KEY_READ);
+  rc = key.Open(command.key, KEY_READ);
   if (rc != ERROR_SUCCESS) return KeyFailure(rc, command.key);
   std::string report = "\n" + Text(command.key.text) + "\n";
   if (command.value) {
@@ -335,11 +353,14 @@ std::optional<Failure> Add(const Command& command, std::ostream& out) {
       return Failure{"unsupported type '" + typeName + "': use REG_SZ or REG_DWORD"};
     }
   }
-  Key key;
-  LSTATUS rc = key.Create(command.key);
-  if (rc != ERROR_SUCCESS)
-    return Failure{"cannot create " + Text(command.key.text) + ": " + Explain(rc)};
-  if (command.value) {
+  // A key deleted between its creation and the write (by another program,
+  // or with a damaged store set aside by this very write) is made again once.
+  for (int attempt = 0;; ++attempt) {
+    Key key;
+    LSTATUS rc = key.Create(command.key);
+    if (rc != ERROR_SUCCESS)
+      return Failure{"cannot create " + Text(command.key.text) + ": " + Explain(rc)};
+    if (!command.value) break;
     const wchar_t* name = command.value->c_str();
     rc = RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_SUCCESS && !command.force)
@@ -347,7 +368,8 @@ std::optional<Failure> Add(const Command& command, std::ostream& out) {
                      "; use /f to overwrite it"};
     rc = RegSetValueExW(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                         static_cast<DWORD>(bytes.size()));
-    if (rc != ERROR_SUCCESS)
+    if (rc == ERROR_SUCCESS) break;
+    if (rc != ERROR_KEY_DELETED || attempt > 0)
       return Failure{"cannot write " + Text(command.key.text) + ": " + Explain(rc)};
   }
   out << "The operation completed successfully.\n";
@@ -417,7 +439,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   Command command;
-  std::optional<Failure> failure = ParseCommand(args, &command);
+  std::optional<Failure> failure = CheckText(args);
+  if (!failure) failure = ParseCommand(args, &command);
   if (!failure) {
     switch (command.verb) {
       case Verb::Query:
@@ -431,7 +454,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         break;
     }
   }
-  if (!failure) return 0;
+  if (!failure) {
+    // A report lost on the way out (a full disk, a closed pipe) is a failure.
+    out.flush();
+    if (out) return 0;
+    failure = Failure{"the output could not be written"};
+  }
   std::string message = failure->message;
   if (!message.empty() && message[0] >= 'a' && message[0] <= 'z')
     message[0] = static_cast<char>(message[0] - 'a' + 'A');
