@@ -5,92 +5,68 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
 
 #include "common/Database.h"
 #include "common/HttpServer.h"
-#include "platform/Testing.h"
 #include "platform/WinError.h"
 #include "support/Exception.h"
 #include "update/Remote.h"
 
 using ostrel::test::TestHttpServer;
 using ostrel::test::Widen;
+using Kind = TestHttpServer::Kind;
 
 namespace {
-
 class Fetcher : public CRemote {
  public:
   using CRemote::CRemote;
   const std::wstring& Data() const { return m_data; }
   const std::wstring& Uri() const { return m_remoteUri; }
 };
-
-void QuickLimits() {
-  ostrel::platform::testing::HttpLimits limits;
-  limits.stallTimeoutMs = 1000;
-  limits.maxBodyBytes = 100000;
-  limits.maxRedirects = 3;
-  ostrel::platform::testing::SetHttpLimits(limits);
-}
-
 }  // namespace
 
 TEST(HttpTest, WhatAFetchYieldsForEachKindOfAnswer) {
-  QuickLimits();
-  TestHttpServer server;
+  TestHttpServer server;  // 1 s stall, 100,000-byte cap, 3 redirects
   std::string bytes;
   for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
   server.Serve("/bytes", bytes);
   server.Serve("/empty", "");
   server.Serve("/error", "an error page", 500);
-  server.Redirect("/hop", "/hop2");
-  server.Redirect("/hop2", "/bytes");
-  server.Redirect("/loop", "/loop");
-  server.Redirect("/elsewhere", "file:///etc/passwd");
+  server.Answer("/hop", Kind::Redirect, "/hop2");
+  server.Answer("/hop2", Kind::Redirect, "/bytes");
+  server.Answer("/loop", Kind::Redirect, "/loop");
+  server.Answer("/elsewhere", Kind::Redirect, "file:///etc/passwd");
   server.Serve("/big", std::string(100001, 'b'));
-  server.Endless("/endless");
-  server.Truncate("/cut", "abc", 10);
-  server.Stall("/stall");
-  struct Row {
-    const char* path;
-    bool fetched;
-    std::string data;
+  server.Answer("/endless", Kind::Endless);
+  server.Answer("/cut", Kind::Truncate, "abc", 200, 10);
+  server.Answer("/stall", Kind::Stall);
+  const std::tuple<const char*, bool, std::string> rows[] = {
+      {"/bytes", true, bytes}, {"/empty", true, ""},       {"/missing", false, ""},
+      {"/error", false, ""},   {"/hop", true, bytes},      {"/loop", false, ""},
+      {"/elsewhere", false, ""}, {"/big", false, ""},      {"/cut", false, "abc"},
+      {"/stall", false, ""},   {"/endless", false, std::string(100000, 'x')},
   };
-  const Row rows[] = {
-      {"/bytes", true, bytes},     {"/empty", true, ""},     {"/missing", false, ""},
-      {"/error", false, ""},       {"/hop", true, bytes},    {"/loop", false, ""},
-      {"/elsewhere", false, ""},   {"/big", false, ""},      {"/cut", false, "abc"},
-      {"/stall", false, ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.path);
-    Fetcher fetcher(server.WideUrl(row.path));
-    EXPECT_EQ(fetcher.Fetch(), row.fetched);
-    EXPECT_EQ(fetcher.Data(), Widen(row.data));
-    EXPECT_FALSE(fetcher.Close());  // every outcome leaves the response closed
+  for (const auto& [path, fetched, data] : rows) {
+    SCOPED_TRACE(path);
+    Fetcher fetcher(server.WideUrl(path));
+    EXPECT_EQ(fetcher.Fetch(), fetched);
+    EXPECT_EQ(fetcher.Data(), Widen(data));  // a failed read keeps what arrived
+    EXPECT_FALSE(fetcher.Close());           // every outcome leaves the response closed
   }
   EXPECT_EQ(server.Count("/loop"), 4);  // the first request and three redirects
-  Fetcher endless(server.WideUrl("/endless"));
-  EXPECT_FALSE(endless.Fetch());
-  EXPECT_EQ(endless.Data().size(), 100000u);  // the cap, then the read fails
 }
 
 TEST(HttpTest, ARequestIsAPlainUncachedGetWithTheAgentAndEnvironmentProxy) {
   TestHttpServer server;
   server.Serve("/h", "x");
-  Fetcher plain(server.WideUrl("/h"));
-  ASSERT_TRUE(plain.Fetch());
+  ASSERT_TRUE(Fetcher(server.WideUrl("/h")).Fetch());
   EXPECT_EQ(server.LastHeader("/h", "User-Agent"), "HttpSession");
   EXPECT_EQ(server.LastHeader("/h", "Cache-Control"), "no-cache");
   EXPECT_EQ(server.LastHeader("/h", "Pragma"), "no-cache");
-  Fetcher unicode(server.WideUrl("/caf\u00e9 x"));
-  EXPECT_FALSE(unicode.Fetch());  // sent as /caf%C3%A9%20x; the server has no such file
+  EXPECT_FALSE(Fetcher(server.WideUrl("/caf\u00e9 x")).Fetch());  // sent as /caf%C3%A9%20x
   EXPECT_EQ(server.Count("/caf\xc3\xa9 x"), 1);
-  // The proxy comes from the environment: this server plays it.
-  setenv("http_proxy", server.Url("").c_str(), 1);
-  Fetcher proxied(L"http://origin.invalid/through-proxy");
-  EXPECT_FALSE(proxied.Fetch());
+  setenv("http_proxy", server.Url("").c_str(), 1);  // this server plays the proxy
+  EXPECT_FALSE(Fetcher(L"http://origin.invalid/through-proxy").Fetch());
   unsetenv("http_proxy");
   EXPECT_EQ(server.Count("http://origin.invalid/through-proxy"), 1);
 }
@@ -98,10 +74,9 @@ TEST(HttpTest, ARequestIsAPlainUncachedGetWithTheAgentAndEnvironmentProxy) {
 TEST(HttpTest, LimitedReadsStreamsAndReopening) {
   TestHttpServer server;
   server.Serve("/five", "12345");
-  const std::pair<LONG, std::wstring> reads[] = {
-      {3, L"123"}, {5, L"12345"}, {6, L"12345"}, {-1, L"12345"}, {0, L""}};
   const HINTERNET session = InternetOpenW(L"t", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  for (const auto& [limit, expected] : reads) {
+  for (const auto& [limit, expected] : {std::pair<LONG, std::wstring>{3, L"123"}, {5, L"12345"},
+                                        {6, L"12345"}, {-1, L"12345"}, {0, L""}}) {
     SCOPED_TRACE(limit);
     CInternetFile file;
     std::wstring out = L"untouched";
@@ -109,7 +84,7 @@ TEST(HttpTest, LimitedReadsStreamsAndReopening) {
     EXPECT_EQ(out, L"untouched");
     file.Attach(InternetOpenUrlW(session, server.WideUrl("/five").c_str(), nullptr, 0, 0, 0));
     EXPECT_EQ(file.GetStatusCode(), 200u);
-    EXPECT_EQ(file.ReadText(out, limit), limit < 0 || limit > 5);
+    EXPECT_EQ(file.ReadText(out, limit), limit < 0 || limit > 5);  // true once the end is seen
     EXPECT_EQ(out, expected);
     EXPECT_TRUE(file.Close());
   }
@@ -125,25 +100,17 @@ TEST(HttpTest, LimitedReadsStreamsAndReopening) {
     std::getline(remote.GetStream(), text);
     EXPECT_EQ(text, L"12345");
   }
-  Fetcher nothing;
-  EXPECT_FALSE(nothing.Fetch());
+  EXPECT_FALSE(Fetcher().Fetch());  // no address: no request
 }
 
 TEST(HttpTest, HandleRulesOfThePlatformClient) {
   const HINTERNET session = InternetOpenW(L"agent", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   ASSERT_NE(session, nullptr);
-  struct Row {
-    const wchar_t* url;
-    DWORD error;
-  };
-  const Row rows[] = {{L"file:///etc/passwd", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
-                      {L"ftp://127.0.0.1/", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
-                      {L"http://127.0.0.1:1/", ERROR_INTERNET_CANNOT_CONNECT},
-                      {L"", ERROR_INTERNET_INVALID_URL}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.url);
-    EXPECT_EQ(InternetOpenUrlW(session, row.url, nullptr, 0, 0, 0), nullptr);
-    EXPECT_EQ(GetLastError(), row.error);
+  for (const auto& [url, error] : {std::pair<const wchar_t*, DWORD>{L"file:///etc/passwd", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+                                   {L"http://127.0.0.1:1/", ERROR_INTERNET_CANNOT_CONNECT},
+                                   {L"", ERROR_INTERNET_INVALID_URL}}) {
+    EXPECT_EQ(InternetOpenUrlW(session, url, nullptr, 0, 0, 0), nullptr) << url;
+    EXPECT_EQ(GetLastError(), error) << url;
   }
   DWORD read = 7;
   char buffer[4];
@@ -155,7 +122,6 @@ TEST(HttpTest, HandleRulesOfThePlatformClient) {
   EXPECT_TRUE(InternetCloseHandle(session));
   EXPECT_FALSE(InternetCloseHandle(session));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_THROW(CHttpConnection(session, L"127.0.0.1", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP),
-               CException);
+  EXPECT_THROW(CHttpConnection(session, L"x", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP), CException);
   EXPECT_THROW(CHttpSession(L"agent", 99, nullptr, nullptr, 0), CException);
 }

@@ -79,34 +79,26 @@ TEST(RemoteMDTest, AnyBytesParseAndADamagedFileChangesNoSetting) {
 
 TEST(RemoteMDTest, WhenARequestIsMadeAndADownloadNeeded) {
   UpdateSite site;
-  site.Publish("DB_VERSION=10\n");
   const LONGLONG future = CRemoteMD::NowStamp(0) + 100000000;  // a year on
-  struct Row {
-    bool localFile;
-    LONG pdbun;
-    LONGLONG ttnup;
-    const char* metadata;
-    int requests;
-    bool needed;
-  };
-  const Row rows[] = {
+  // Local file, PDBUN, TTNUP, metadata -> requests made, download needed.
+  const std::tuple<bool, LONG, LONGLONG, const char*, int, bool> rows[] = {
       {false, 10, future, "DB_VERSION=3\n", 1, true},  // no local file: forced
       {true, 10, future, "DB_VERSION=11\n", 0, false},  // not due: no request
       {true, 10, -1, "DB_VERSION=10\n", 1, false},
       {true, 10, -1, "DB_VERSION=11\n", 1, true},
       {true, -1, future, "DB_VERSION=1\n", 1, true},  // version unknown: forced
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.metadata);
+  for (const auto& [localFile, pdbun, ttnup, text, requests, needed] : rows) {
+    SCOPED_TRACE(text);
     std::remove(LocalDatabasePath().c_str());
-    if (row.localFile) ASSERT_TRUE(WriteLocalDatabase("b ^old\\.test/\n"));
-    CSettings::SetPDBUN(row.pdbun);
-    CSettings::SetTTNUP(row.ttnup);
-    site.Publish(row.metadata);
+    if (localFile) ASSERT_TRUE(WriteLocalDatabase("b ^old\\.test/\n"));
+    CSettings::SetPDBUN(pdbun);
+    CSettings::SetTTNUP(ttnup);
+    site.Publish(text);
     const int before = site.server.Count("/md");
     CRemoteMD metadata;
-    EXPECT_EQ(site.server.Count("/md") - before, row.requests);
-    EXPECT_EQ(metadata.IsDBUpdateNeeded(), row.needed);
+    EXPECT_EQ(site.server.Count("/md") - before, requests);
+    EXPECT_EQ(metadata.IsDBUpdateNeeded(), needed);
   }
 }
 
