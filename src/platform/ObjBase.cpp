@@ -50,3 +50,57 @@ int StringFromGUID2(REFGUID g, LPOLESTR lpsz, int cchMax) {
                 g.Data4[7]);
   return kLength;
 }
+
+namespace {
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Reads `digits` hexadecimal digits at text; false at anything else.
+bool ReadHex(const wchar_t* text, int digits, unsigned long* value) {
+  unsigned long v = 0;
+  for (int i = 0; i < digits; ++i) {
+    const int d = HexDigit(text[i]);
+    if (d < 0) return false;
+    v = v << 4 | static_cast<unsigned long>(d);
+  }
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
+  if (!pclsid) return E_INVALIDARG;
+  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": the layout is checked first,
+  // so a short string is never read past its terminator.
+  static const wchar_t kLayout[] = L"{........-....-....-....-............}";
+  if (!lpsz) return CO_E_CLASSSTRING;
+  for (int i = 0; i < 38; ++i) {
+    if (lpsz[i] == L'\0') return CO_E_CLASSSTRING;
+    if (kLayout[i] != L'.' ? lpsz[i] != kLayout[i] : HexDigit(lpsz[i]) < 0)
+      return CO_E_CLASSSTRING;
+  }
+  if (lpsz[38] != L'\0') return CO_E_CLASSSTRING;
+  unsigned long v = 0;
+  GUID g;
+  ReadHex(lpsz + 1, 8, &v);
+  g.Data1 = static_cast<DWORD>(v);
+  ReadHex(lpsz + 10, 4, &v);
+  g.Data2 = static_cast<WORD>(v);
+  ReadHex(lpsz + 15, 4, &v);
+  g.Data3 = static_cast<WORD>(v);
+  static const int kBytes[8] = {20, 22, 25, 27, 29, 31, 33, 35};
+  for (int i = 0; i < 8; ++i) {
+    ReadHex(lpsz + kBytes[i], 2, &v);
+    g.Data4[i] = static_cast<BYTE>(v);
+  }
+  *pclsid = g;
+  return S_OK;
+}
+
+HRESULT IIDFromString(LPCOLESTR lpsz, LPIID lpiid) { return CLSIDFromString(lpsz, lpiid); }

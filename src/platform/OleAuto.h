@@ -5,7 +5,16 @@
 // holds the types the system passes (empty, 32-bit integers, booleans,
 // BSTR, interface pointers and by-reference variants); VariantClear frees
 // what the variant owns (a BSTR, a reference on an interface) and leaves
-// it VT_EMPTY.
+// it VT_EMPTY. VariantCopy clears the destination, then copies: a new BSTR
+// of the same length, another reference on an interface, a by-reference
+// variant's pointer as it is; out of memory gives E_OUTOFMEMORY and an
+// empty destination, a type it does not know DISP_E_BADVARTYPE.
+// VariantChangeType converts to VT_BSTR (or to the source's own type): a
+// by-reference source is read through its pointer (a VT_VARIANT one through
+// the variant it points to); numbers become decimal text, a boolean "-1" or
+// "0", VT_EMPTY the empty string, and VT_NULL, errors and interfaces give
+// DISP_E_TYPEMISMATCH; any other target type DISP_E_TYPEMISMATCH too. The
+// destination may be the source; on failure it is left as it was.
 #pragma once
 
 #include "platform/Unknwn.h"
@@ -55,6 +64,14 @@ struct VARIANT {
     VARIANT* pvarVal;
     VARIANT_BOOL* pboolVal;
     BSTR* pbstrVal;
+    SHORT* piVal;
+    LONG* plVal;
+    ULONG* pulVal;
+    INT* pintVal;
+    UINT* puintVal;
+    HRESULT* pscode;
+    IUnknown** ppunkVal;
+    IDispatch** ppdispVal;
     void* byref;
   };
 };
@@ -65,8 +82,15 @@ BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
 
+constexpr HRESULT DISP_E_PARAMNOTFOUND = static_cast<HRESULT>(0x80020004u);
+constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005u);
+constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
+constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000Bu);
+
 void VariantInit(VARIANT* pvarg);
 HRESULT VariantClear(VARIANT* pvarg);
+HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
 
 struct DISPPARAMS {
   VARIANTARG* rgvarg;  // arguments in reverse order
