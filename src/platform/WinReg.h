@@ -13,9 +13,10 @@
 // (ERROR_ACCESS_DENIED for every call). A damaged store gives
 // ERROR_REGISTRY_CORRUPT to reads; the next change (a RegCreateKeyExW that
 // creates included) sets it aside, renamed beside itself and kept for
-// inspection, and is made in a new store. Both are reported once per process
-// on standard error. Key handles are per process; hive handles need no
-// closing.
+// inspection, and is made in a new store, where keys opened before are gone
+// (ERROR_KEY_DELETED). Refusal and damage are reported on standard error once
+// per process, each setting aside when it happens. Key handles are per
+// process; hive handles need no closing.
 #pragma once
 
 #include "platform/WinError.h"
