@@ -14,6 +14,7 @@ PACKAGES=(
   libbenchmark-dev
   libboost-regex-dev
   libsqlite3-dev
+  libidn2-dev
   libcurl4-openssl-dev
   libcpp-httplib-dev
   clang

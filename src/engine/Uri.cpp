@@ -13,10 +13,45 @@ namespace {
 // from the URI itself rather than assumed to be scheme + "://", so that a
 // URI written "http:host" loses only "http:" and not part of its host.
 std::size_t SchemePrefixLength(const std::wstring& uri) {
-  const std::size_t colon = CUriParser::GetScheme(uri, ICU_DECODE).size();
-  std::size_t end = colon + 1;
+  std::size_t end = uri.find(L':') + 1;
   for (int slashes = 0; slashes < 2 && end < uri.size() && uri[end] == L'/'; ++slashes) ++end;
   return end < uri.size() ? end : uri.size();
+}
+
+// An http or https URI rebuilt from what the cracker read, so that the forms
+// derived from it hold the host the browser will contact: the host as
+// browsers parse it, the port only when it is not the scheme's default, the
+// path with "\" as "/", the rest as written (nothing decoded). A URI that is
+// already in that form comes back unchanged. The list's subject leaves out
+// the scheme and the user information (which would let an entry anchored on
+// the host miss, or a white entry match a name that is not the host), drops
+// trailing dots of the host (a browser reaches "evil.test." as "evil.test")
+// and writes an empty path as "/", so that "^host/" meets every address of
+// the host. Empty when the URI is not http or https or a browser would
+// refuse it.
+std::wstring Rebuild(const std::wstring& uri, bool subject) {
+  const CUriParser parts(uri, 0);
+  const LONG scheme = parts.GetSchemeNumber();
+  std::wstring host = parts.GetHost();
+  if (host.empty() || (scheme != INTERNET_SCHEME_HTTP && scheme != INTERNET_SCHEME_HTTPS))
+    return L"";
+  std::wstring out;
+  if (subject) {
+    while (host.size() > 1 && host.back() == L'.') host.pop_back();
+  } else {
+    out = parts.GetScheme() + L"://";
+    const std::wstring user = parts.GetUserName(), password = parts.GetPassword();
+    if (!user.empty() || !password.empty())
+      out += user + (password.empty() ? L"" : L":" + password) + L"@";
+  }
+  out += host;
+  const INTERNET_PORT port = parts.GetPort();
+  if (port != (scheme == INTERNET_SCHEME_HTTP ? INTERNET_DEFAULT_HTTP_PORT
+                                              : INTERNET_DEFAULT_HTTPS_PORT))
+    out += L":" + std::to_wstring(port);
+  const std::wstring path = parts.GetUrlPath();
+  out += subject && path.empty() ? L"/" : path;
+  return out + parts.GetExtraInfo();
 }
 
 }  // namespace
@@ -34,7 +69,10 @@ std::wstring CUri::GetUri() const { return m_uri; }
 
 bool CUri::HasHttpScheme() const { return CUriParser::IsHttpScheme(m_uri, ICU_DECODE); }
 
-std::wstring CUri::GetSchemelessUri() const { return StripScheme(m_uri); }
+std::wstring CUri::GetSchemelessUri() const {
+  const std::wstring subject = Rebuild(m_uri, true);
+  return subject.empty() ? StripScheme(m_uri) : subject;
+}
 
 std::wstring CUri::GetCanonicalUri() const { return Canonicalise(m_uri, true, false); }
 
@@ -47,6 +85,10 @@ std::wstring CUri::GetBareUri() const { return ToLowerAscii(MakeBare(m_uri)); }
 std::wstring CUri::GetBareHost() const { return ToLowerAscii(MakeBare(GetHost())); }
 
 bool CUri::IsSameSite(const CUri& other) const {
+  // An http address a browser refuses has no host: it is no site, so it is
+  // never taken for the flagged site or the warning pages' own.
+  if ((HasHttpScheme() && GetHost().empty()) || (other.HasHttpScheme() && other.GetHost().empty()))
+    return false;
   const std::wstring host = GetBareHost(), bare = GetBareUri();
   const std::wstring otherHost = other.GetBareHost(), otherBare = other.GetBareUri();
   auto same = [](const std::wstring& a, const std::wstring& b) {
@@ -66,12 +108,21 @@ std::wstring CUri::Canonicalise(const std::wstring& uri, bool addScheme, bool ad
 
   // The platform's form is adopted only when it is shorter than the URI was
   // on entry: the capacity offered is that length, terminator included.
+  // Otherwise the URI is kept as written but for its host and port, which
+  // are always the ones the browser reads.
+  bool adopted = false;
   if (enteredLength > 0) {
     std::vector<wchar_t> buffer(enteredLength, L'\0');
     DWORD capacity = static_cast<DWORD>(enteredLength);
-    if (capacity == enteredLength &&
-        InternetCanonicalizeUrlW(t.c_str(), buffer.data(), &capacity, 0))
-      t.assign(buffer.data(), capacity);
+    // The canonicaliser reads a C string: a URI holding a NUL would reach it
+    // cut short, so it is not asked.
+    adopted = capacity == enteredLength && t.find(L'\0') == std::wstring::npos &&
+              InternetCanonicalizeUrlW(t.c_str(), buffer.data(), &capacity, 0);
+    if (adopted) t.assign(buffer.data(), capacity);
+  }
+  if (!adopted) {
+    const std::wstring rebuilt = Rebuild(t, false);
+    if (!rebuilt.empty()) t = rebuilt;
   }
   if (addSlash && (t.empty() || t.back() != L'/')) t += L'/';
   return PercentEncode(t);

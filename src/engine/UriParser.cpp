@@ -1,50 +1,73 @@
 #include "engine/UriParser.h"
 
+#include "platform/WinError.h"
+
 CUriParser::CUriParser(const std::wstring& uri, DWORD flags)
     : m_uri(uri), m_flags(flags), m_components(new URL_COMPONENTSW{}) {
-  // Every buffer can hold the whole URI and its terminator, so no component
-  // can be refused for size; the record announces the URI's length.
-  // (Left uninitialised but for the terminator: only what the cracker
-  // writes is ever read.)
-  const std::size_t n = m_uri.size();
-  const DWORD announced = static_cast<DWORD>(n);
-  for (Buffer* buffer : {&m_scheme, &m_host, &m_userName, &m_password, &m_urlPath, &m_extraInfo}) {
-    buffer->reset(new wchar_t[n + 1]);
-    (*buffer)[0] = L'\0';
-  }
-  URL_COMPONENTSW& c = *m_components;
-  c.dwStructSize = sizeof(URL_COMPONENTSW);
-  c.lpszScheme = m_scheme.get();
-  c.dwSchemeLength = announced;
-  c.lpszHostName = m_host.get();
-  c.dwHostNameLength = announced;
-  c.lpszUserName = m_userName.get();
-  c.dwUserNameLength = announced;
-  c.lpszPassword = m_password.get();
-  c.dwPasswordLength = announced;
-  c.lpszUrlPath = m_urlPath.get();
-  c.dwUrlPathLength = announced;
-  c.lpszExtraInfo = m_extraInfo.get();
-  c.dwExtraInfoLength = announced;
+  // Every buffer holds the whole URI and its terminator, and the record
+  // announces the URI's length. A host can come back longer than it was
+  // written (an IPv4 number, an international name in its ASCII form): a
+  // component the cracker finds too big gets the room it asks for and the
+  // URI is cracked again; each round grows one, so six rounds suffice.
+  for (Component& part : m_parts) part.announced = static_cast<DWORD>(m_uri.size());
+  bool cracked = false;
+  DWORD error = ERROR_SUCCESS;
   // A URI longer than a DWORD can announce is no URI the cracker accepts.
-  if (n == 0 || n != announced ||
-      !InternetCrackUrlW(m_uri.c_str(), announced, m_flags, m_components.get())) {
-    for (Buffer* buffer : {&m_scheme, &m_host, &m_userName, &m_password, &m_urlPath, &m_extraInfo})
-      (*buffer)[0] = L'\0';
-    c.nScheme = INTERNET_SCHEME_DEFAULT;
-    c.nPort = 0;
+  if (!m_uri.empty() && m_uri.size() == static_cast<DWORD>(m_uri.size())) {
+    for (int round = 0; round <= kComponents && !cracked; ++round) {
+      cracked = Crack();
+      error = cracked ? ERROR_SUCCESS : GetLastError();
+      if (error != ERROR_INSUFFICIENT_BUFFER) break;
+    }
   }
+  if (!cracked) {
+    for (int i = kScheme + 1; i < kComponents; ++i) m_parts[i].length = 0;
+    m_components->nPort = 0;
+    if (error != ERROR_INTERNET_INVALID_URL) {
+      m_parts[kScheme].length = 0;
+      m_components->nScheme = INTERNET_SCHEME_DEFAULT;
+    }
+  }
+}
+
+bool CUriParser::Crack() {
+  URL_COMPONENTSW& c = *m_components;
+  c = URL_COMPONENTSW{};
+  c.dwStructSize = sizeof(URL_COMPONENTSW);
+  LPWSTR* texts[kComponents] = {&c.lpszScheme,   &c.lpszHostName, &c.lpszUserName,
+                                &c.lpszPassword, &c.lpszUrlPath,  &c.lpszExtraInfo};
+  DWORD* lengths[kComponents] = {&c.dwSchemeLength,   &c.dwHostNameLength, &c.dwUserNameLength,
+                                 &c.dwPasswordLength, &c.dwUrlPathLength,  &c.dwExtraInfoLength};
+  for (int i = 0; i < kComponents; ++i) {
+    Component& part = m_parts[i];
+    if (!part.buffer) part.buffer.reset(new wchar_t[part.announced + 1]);
+    *texts[i] = part.buffer.get();
+    *lengths[i] = part.announced;
+  }
+  const BOOL ok = InternetCrackUrlW(m_uri.c_str(), static_cast<DWORD>(m_uri.size()), m_flags, &c);
+  const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  // A delivered component reports a length below what was announced; one
+  // that did not fit reports the room it needs.
+  for (int i = 0; i < kComponents; ++i) {
+    Component& part = m_parts[i];
+    part.length = *lengths[i] < part.announced ? *lengths[i] : 0;
+    if (*lengths[i] > part.announced) {
+      part.announced = *lengths[i];
+      part.buffer.reset();
+    }
+  }
+  SetLastError(error);
+  return ok;
 }
 
 CUriParser::~CUriParser() = default;
 
-// Each component is its buffer's text up to the terminator.
-std::wstring CUriParser::GetScheme() const { return m_scheme.get(); }
-std::wstring CUriParser::GetHost() const { return m_host.get(); }
-std::wstring CUriParser::GetUserName() const { return m_userName.get(); }
-std::wstring CUriParser::GetPassword() const { return m_password.get(); }
-std::wstring CUriParser::GetUrlPath() const { return m_urlPath.get(); }
-std::wstring CUriParser::GetExtraInfo() const { return m_extraInfo.get(); }
+std::wstring CUriParser::GetScheme() const { return m_parts[kScheme].Text(); }
+std::wstring CUriParser::GetHost() const { return m_parts[kHost].Text(); }
+std::wstring CUriParser::GetUserName() const { return m_parts[kUserName].Text(); }
+std::wstring CUriParser::GetPassword() const { return m_parts[kPassword].Text(); }
+std::wstring CUriParser::GetUrlPath() const { return m_parts[kUrlPath].Text(); }
+std::wstring CUriParser::GetExtraInfo() const { return m_parts[kExtraInfo].Text(); }
 LONG CUriParser::GetSchemeNumber() const { return m_components->nScheme; }
 INTERNET_PORT CUriParser::GetPort() const { return m_components->nPort; }
 

@@ -1,7 +1,10 @@
 // CUriParser: one question to the platform's URL cracker. It cracks the URI
 // it is built from at once, into six owned component buffers, and answers
 // with copies. A URI the cracker rejects reads as empty components and
-// scheme number 0. Not shared between threads; lives for one question
+// scheme number 0, except that an address whose scheme was recognised but
+// whose host or port a browser would refuse keeps its scheme: an http
+// address that cannot be read is still an http address, to be scanned, not
+// passed as "no http". Not shared between threads; lives for one question
 // (the static shortcuts build one, ask, and drop it).
 #pragma once
 
@@ -33,10 +36,23 @@ class CUriParser {
   static std::wstring GetUrlPath(const std::wstring& uri, DWORD flags);
 
  private:
-  using Buffer = std::unique_ptr<wchar_t[]>;
+  // One component: its buffer (announced + 1 wide characters), the length
+  // the record announces for it, and the length the cracker delivered (the
+  // text may hold a decoded NUL).
+  struct Component {
+    std::unique_ptr<wchar_t[]> buffer;
+    DWORD announced = 0;
+    DWORD length = 0;
+    std::wstring Text() const {
+      return length ? std::wstring(buffer.get(), length) : std::wstring();
+    }
+  };
+  enum { kScheme, kHost, kUserName, kPassword, kUrlPath, kExtraInfo, kComponents };
+
+  bool Crack();
 
   std::wstring m_uri;
   DWORD m_flags;
   std::unique_ptr<URL_COMPONENTSW> m_components;
-  Buffer m_scheme, m_host, m_userName, m_password, m_urlPath, m_extraInfo;
+  Component m_parts[kComponents];
 };

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UrlHost.h"
 #include "platform/UrlSyntax.h"
 #include "platform/WinError.h"
 #include "platform/WinInet.h"
@@ -87,28 +88,58 @@ std::wstring ResolveDots(std::wstring_view path) {
   return out;
 }
 
-std::wstring Canonical(std::wstring_view url, const ostrel::platform::UrlSpans& s) {
+// The canonical form of a cleaned url; false when a browser would refuse it.
+bool Canonical(std::wstring_view url, const ostrel::platform::UrlSpans& s, std::wstring* result) {
   std::wstring out;
   out.reserve(url.size() + 16);
   for (wchar_t c : s.scheme) out += AsciiLower(c);
   out += L':';
   if (!s.hasAuthority) {
     AppendSafe(out, url.substr(s.scheme.size() + 1));
-    return out;
+    *result = out;
+    return true;
   }
   out += L"//";
-  if (s.hasUserInfo) {
-    AppendSafe(out, s.userInfo);
-    out += L'@';
+  if (s.special) {
+    // As browsers write it: user information only when not empty, the host
+    // parsed, the port in decimal and only when not the scheme's default.
+    const INTERNET_SCHEME scheme = ostrel::platform::SchemeNumber(s.scheme);
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    if (!ostrel::platform::ParseBrowserHost(s.host, &host) ||
+        !ostrel::platform::ParsePort(s.hasPort ? s.port : std::wstring_view(), scheme, &port))
+      return false;
+    std::wstring_view user = s.userInfo, password;
+    if (const std::size_t colon = user.find(L':'); colon != std::wstring_view::npos) {
+      password = user.substr(colon + 1);
+      user = user.substr(0, colon);
+    }
+    if (!user.empty() || !password.empty()) {
+      AppendSafe(out, user);
+      if (!password.empty()) {
+        out += L':';
+        AppendSafe(out, password);
+      }
+      out += L'@';
+    }
+    out += host;
+    if (port != ostrel::platform::DefaultPort(scheme)) out += L':' + std::to_wstring(port);
+  } else {
+    if (s.hasUserInfo) {
+      AppendSafe(out, s.userInfo);
+      out += L'@';
+    }
+    for (wchar_t c : s.host) out += AsciiLower(c);
+    if (s.hasPort) {
+      out += L':';
+      out += s.port;
+    }
   }
-  for (wchar_t c : s.host) out += AsciiLower(c);
-  if (s.hasPort) {
-    out += L':';
-    out += s.port;
-  }
-  AppendSafe(out, s.path.empty() ? std::wstring(L"/") : ResolveDots(s.path));
+  const std::wstring path = ostrel::platform::PathOf(s);
+  AppendSafe(out, path.empty() ? std::wstring(L"/") : ResolveDots(path));
   AppendSafe(out, s.extra);
-  return out;
+  *result = out;
+  return true;
 }
 
 }  // namespace
@@ -119,14 +150,18 @@ BOOL InternetCanonicalizeUrlW(LPCWSTR lpszUrl, LPWSTR lpszBuffer, LPDWORD lpdwBu
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::wstring_view url(lpszUrl);
+  const std::wstring url = ostrel::platform::CleanUrl(lpszUrl);
   ostrel::platform::UrlSpans spans;
   DWORD error = ERROR_SUCCESS;
+  std::wstring result;
   if (!ostrel::platform::SplitUrl(url, &spans, &error)) {
     SetLastError(error);
     return FALSE;
   }
-  const std::wstring result = Canonical(url, spans);
+  if (!Canonical(url, spans, &result)) {
+    SetLastError(ERROR_INTERNET_INVALID_URL);
+    return FALSE;
+  }
   if (!lpszBuffer || result.size() + 1 > *lpdwBufferLength) {
     *lpdwBufferLength = static_cast<DWORD>(result.size() + 1);
     SetLastError(ERROR_INSUFFICIENT_BUFFER);

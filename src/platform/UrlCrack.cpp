@@ -1,6 +1,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/UrlHost.h"
 #include "platform/UrlSyntax.h"
 #include "platform/WinError.h"
 #include "platform/WinInet.h"
@@ -33,7 +34,8 @@ std::wstring Decode(std::wstring_view text, bool decode) {
 }
 
 // Copies one component into the caller's buffer; the length field holds the
-// buffer size on entry and the component's length on return.
+// buffer size on entry and the component's length on return, or the size
+// the component needs (terminator counted) when it does not fit.
 bool Deliver(const std::wstring& value, LPWSTR buffer, DWORD* length, DWORD* error) {
   if (!buffer) {
     if (*length != 0) {  // pointers into the URL cannot carry decoded text
@@ -43,27 +45,13 @@ bool Deliver(const std::wstring& value, LPWSTR buffer, DWORD* length, DWORD* err
     return true;
   }
   if (value.size() + 1 > *length) {
+    *length = static_cast<DWORD>(value.size() + 1);
     *error = ERROR_INSUFFICIENT_BUFFER;
     return false;
   }
   std::wmemcpy(buffer, value.data(), value.size());
   buffer[value.size()] = L'\0';
   *length = static_cast<DWORD>(value.size());
-  return true;
-}
-
-bool ParsePort(std::wstring_view digits, INTERNET_SCHEME scheme, INTERNET_PORT* port) {
-  if (digits.empty()) {
-    *port = ostrel::platform::DefaultPort(scheme);
-    return true;
-  }
-  unsigned long value = 0;
-  for (wchar_t c : digits) {
-    if (c < L'0' || c > L'9') return false;
-    value = value * 10 + static_cast<unsigned long>(c - L'0');
-    if (value > 65535) return false;
-  }
-  *port = static_cast<INTERNET_PORT>(value);
   return true;
 }
 
@@ -75,7 +63,8 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::wstring_view url(lpszUrl, dwUrlLength ? dwUrlLength : std::wcslen(lpszUrl));
+  const std::wstring url = ostrel::platform::CleanUrl(
+      std::wstring_view(lpszUrl, dwUrlLength ? dwUrlLength : std::wcslen(lpszUrl)));
   DWORD error = ERROR_SUCCESS;
   UrlSpans spans;
   if (!ostrel::platform::SplitUrl(url, &spans, &error)) {
@@ -83,28 +72,44 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
     return FALSE;
   }
   const INTERNET_SCHEME scheme = ostrel::platform::SchemeNumber(spans.scheme);
+  // The scheme is delivered first: it stays readable when the rest is refused.
+  if (!Deliver(std::wstring(spans.scheme), parts->lpszScheme, &parts->dwSchemeLength, &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  parts->nScheme = scheme;
+  const bool decode = (dwFlags & (ICU_DECODE | ICU_ESCAPE)) != 0;
   INTERNET_PORT port = 0;
-  if (!ParsePort(spans.hasPort ? spans.port : std::wstring_view(), scheme, &port)) {
+  std::wstring host;
+  if (spans.special) {
+    // An empty host ("http://", "http://user@") is one that browsers refuse too.
+    if (!ostrel::platform::ParseBrowserHost(spans.host, &host)) {
+      SetLastError(ERROR_INTERNET_INVALID_URL);
+      return FALSE;
+    }
+  } else {
+    host = Decode(spans.host, decode);
+  }
+  if (!ostrel::platform::ParsePort(spans.hasPort ? spans.port : std::wstring_view(), scheme,
+                                   &port)) {
     SetLastError(ERROR_INTERNET_INVALID_URL);
     return FALSE;
   }
-  const bool decode = (dwFlags & (ICU_DECODE | ICU_ESCAPE)) != 0;
   std::wstring_view user = spans.userInfo, password;
   if (const std::size_t colon = user.find(L':'); colon != std::wstring_view::npos) {
     password = user.substr(colon + 1);
     user = user.substr(0, colon);
   }
-  if (!Deliver(std::wstring(spans.scheme), parts->lpszScheme, &parts->dwSchemeLength, &error) ||
-      !Deliver(Decode(spans.host, decode), parts->lpszHostName, &parts->dwHostNameLength, &error) ||
+  if (!Deliver(host, parts->lpszHostName, &parts->dwHostNameLength, &error) ||
       !Deliver(Decode(user, decode), parts->lpszUserName, &parts->dwUserNameLength, &error) ||
       !Deliver(Decode(password, decode), parts->lpszPassword, &parts->dwPasswordLength, &error) ||
-      !Deliver(Decode(spans.path, decode), parts->lpszUrlPath, &parts->dwUrlPathLength, &error) ||
+      !Deliver(Decode(ostrel::platform::PathOf(spans), decode), parts->lpszUrlPath,
+               &parts->dwUrlPathLength, &error) ||
       !Deliver(Decode(spans.extra, decode), parts->lpszExtraInfo, &parts->dwExtraInfoLength,
                &error)) {
     SetLastError(error);
     return FALSE;
   }
-  parts->nScheme = scheme;
   parts->nPort = port;
   return TRUE;
 }

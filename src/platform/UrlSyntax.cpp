@@ -51,6 +51,17 @@ INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme) {
   }
 }
 
+std::wstring CleanUrl(std::wstring_view url) {
+  std::size_t begin = 0, end = url.size();
+  while (begin < end && static_cast<unsigned>(url[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned>(url[end - 1]) <= 0x20) --end;
+  std::wstring out;
+  out.reserve(end - begin);
+  for (std::size_t i = begin; i < end; ++i)
+    if (url[i] != L'\t' && url[i] != L'\n' && url[i] != L'\r') out += url[i];
+  return out;
+}
+
 bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
   *spans = UrlSpans{};
   // Scheme: a letter, then letters, digits, '+', '-' or '.', then ':'.
@@ -67,15 +78,21 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
     return false;
   }
   spans->scheme = url.substr(0, i);
+  const INTERNET_SCHEME number = SchemeNumber(spans->scheme);
+  spans->special = number == INTERNET_SCHEME_HTTP || number == INTERNET_SCHEME_HTTPS;
   std::size_t pos = i + 1;
 
   const std::size_t extraAt = url.find_first_of(L"?#", pos);
   const std::size_t end = extraAt == std::wstring_view::npos ? url.size() : extraAt;
 
-  if (url.substr(pos, 2) == L"//") {
+  if (spans->special || url.substr(pos, 2) == L"//") {
     spans->hasAuthority = true;
-    pos += 2;
-    std::size_t authorityEnd = url.find(L'/', pos);
+    if (spans->special) {
+      while (pos < end && (url[pos] == L'/' || url[pos] == L'\\')) ++pos;
+    } else {
+      pos += 2;
+    }
+    std::size_t authorityEnd = url.find_first_of(spans->special ? L"/\\" : L"/", pos);
     if (authorityEnd == std::wstring_view::npos || authorityEnd > end) authorityEnd = end;
     std::wstring_view authority = url.substr(pos, authorityEnd - pos);
     const std::size_t at = authority.rfind(L'@');
@@ -85,7 +102,15 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
       authority.remove_prefix(at + 1);
     }
     std::size_t colon = std::wstring_view::npos;
-    if (!authority.empty() && authority[0] == L'[') {
+    if (spans->special) {
+      // The host ends at the first ':' that is not inside brackets.
+      bool inBrackets = false;
+      for (std::size_t k = 0; k < authority.size() && colon == std::wstring_view::npos; ++k) {
+        if (authority[k] == L'[') inBrackets = true;
+        if (authority[k] == L']') inBrackets = false;
+        if (authority[k] == L':' && !inBrackets) colon = k;
+      }
+    } else if (!authority.empty() && authority[0] == L'[') {
       const std::size_t close = authority.find(L']');
       if (close != std::wstring_view::npos && close + 1 < authority.size() &&
           authority[close + 1] == L':')
@@ -103,6 +128,29 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
   }
   spans->path = url.substr(pos, end - pos);
   if (extraAt != std::wstring_view::npos) spans->extra = url.substr(extraAt);
+  return true;
+}
+
+std::wstring PathOf(const UrlSpans& spans) {
+  std::wstring path(spans.path);
+  if (spans.special)
+    for (wchar_t& c : path)
+      if (c == L'\\') c = L'/';
+  return path;
+}
+
+bool ParsePort(std::wstring_view digits, INTERNET_SCHEME scheme, INTERNET_PORT* port) {
+  if (digits.empty()) {
+    *port = DefaultPort(scheme);
+    return true;
+  }
+  unsigned long value = 0;
+  for (wchar_t c : digits) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + static_cast<unsigned long>(c - L'0');
+    if (value > 65535) return false;
+  }
+  *port = static_cast<INTERNET_PORT>(value);
   return true;
 }
 

@@ -1,23 +1,38 @@
 // Platform layer: URL cracking and canonicalisation (the HTTP client joins
 // this header later).
-// Promises of InternetCrackUrlW: a URL is "scheme:" (a letter, then letters,
-// digits, "+", "-" or ".") and, when "//" follows, an authority
-// [user[:password]@]host[:port] that ends at "/", "?" or "#"; then the URL
-// path up to "?" or "#", and the extra information (query and fragment with
-// their leading "?" or "#"). The scheme comes back as written, with its
-// INTERNET_SCHEME number (INTERNET_SCHEME_UNKNOWN for schemes not listed);
-// the port is the scheme's default when absent. ICU_DECODE (or ICU_ESCAPE)
-// decodes %XX sequences in the components to the code unit of that byte.
-// Each requested component must fit its buffer with its terminator (the
-// length field holds the buffer size), else ERROR_INSUFFICIENT_BUFFER; a
-// string without a scheme fails with ERROR_INTERNET_UNRECOGNIZED_SCHEME, a
-// port that is not a number up to 65535 with ERROR_INTERNET_INVALID_URL.
-// Promises of InternetCanonicalizeUrlW (flags 0 only): scheme and host
-// lower-cased, an empty path becomes "/", "." and ".." path segments are
-// resolved, and unsafe characters (controls, space, '"', '<', '>', '\',
-// '^', '`', '{', '|', '}', 0x7F and everything above it, as UTF-8 bytes)
-// are written as %XX; existing escapes are kept. The buffer length counts
-// the terminator; when the result does not fit, it fails with
+// Promises of InternetCrackUrlW: leading and trailing controls and spaces,
+// and tabs and newlines anywhere, are dropped first, as browsers drop them.
+// A URL is "scheme:" (a letter, then letters, digits, "+", "-" or ".") and,
+// when "//" follows, an authority [user[:password]@]host[:port] that ends at
+// "/", "?" or "#"; then the URL path up to "?" or "#", and the extra
+// information (query and fragment with their leading "?" or "#"). http and
+// https are read as browsers read them, so that the host reported is the
+// host a browser contacts: any run of "/" and "\" after the scheme starts
+// the authority, "\" ends it too and counts as "/" in the path, the port
+// starts at the first ":" outside brackets, and the host is percent-decoded,
+// mapped with IDNA (UTS #46) to its ASCII form, lower-cased, and an IPv4
+// address in any numeric form is written dotted-decimal, IPv6 compressed in
+// brackets; the host comes back in that form with or without ICU_DECODE. A
+// host a browser refuses (empty, a forbidden code point such as a decoded
+// %00, a bad IPv4 or IPv6 address, a name IDNA refuses) fails with
+// ERROR_INTERNET_INVALID_URL, as does a port that is not a number up to
+// 65535; the scheme component and nScheme are filled before such a failure.
+// The scheme comes back as written, with its INTERNET_SCHEME number
+// (INTERNET_SCHEME_UNKNOWN for schemes not listed); the port is the scheme's
+// default when absent. ICU_DECODE (or ICU_ESCAPE) decodes %XX sequences in
+// the other components to the code unit of that byte. Each requested
+// component must fit its buffer with its terminator (the length field holds
+// the buffer size), else ERROR_INSUFFICIENT_BUFFER with the size needed in
+// that component's length field; a string without a scheme fails with
+// ERROR_INTERNET_UNRECOGNIZED_SCHEME.
+// Promises of InternetCanonicalizeUrlW (flags 0 only): the same reading;
+// scheme and host lower-cased (http and https hosts as above, empty user
+// information and a default port dropped), an empty path becomes "/", "."
+// and ".." path segments are resolved, and unsafe characters (controls,
+// space, '"', '<', '>', '\', '^', '`', '{', '|', '}', 0x7F and everything
+// above it, as UTF-8 bytes) are written as %XX; existing escapes are kept.
+// An address the cracker refuses fails with the same error. The buffer
+// length counts the terminator; when the result does not fit, it fails with
 // ERROR_INSUFFICIENT_BUFFER and reports the size needed. Both functions take
 // URLs of any length.
 #pragma once

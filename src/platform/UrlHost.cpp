@@ -1,0 +1,70 @@
+// The host parser of http and https addresses: percent-decoding, the code
+// points no host may hold, and the dispatch to IDNA (UrlIdna.cpp) and to
+// the IPv4 and IPv6 parsers (UrlIpAddress.cpp).
+#include "platform/UrlHost.h"
+
+#include "platform/Utf8.h"
+
+namespace ostrel::platform {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes %XX in the UTF-8 form of text, then reads the bytes as UTF-8; a
+// byte sequence that is not UTF-8 becomes U+FFFD, which IDNA refuses.
+std::wstring PercentDecode(std::wstring_view text) {
+  const std::string bytes = ToUtf8(std::wstring(text));
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '%' && i + 2 < bytes.size() && HexValue(bytes[i + 1]) >= 0 &&
+        HexValue(bytes[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(bytes[i + 1]) * 16 + HexValue(bytes[i + 2]));
+      i += 2;
+    } else {
+      out += bytes[i];
+    }
+  }
+  return FromUtf8(out);
+}
+
+// Code points no host name may hold after IDNA.
+bool IsForbidden(wchar_t c) {
+  if (c <= 0x20 || c == 0x7F) return true;
+  switch (c) {
+    case L'#': case L'%': case L'/': case L':': case L'<': case L'>': case L'?': case L'@':
+    case L'[': case L'\\': case L']': case L'^': case L'|':
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
+  if (!text.empty() && text[0] == L'[') {
+    if (text.size() < 2 || text.back() != L']') return false;
+    return ParseIpv6(text.substr(1, text.size() - 2), host);
+  }
+  const std::wstring domain = PercentDecode(text);
+  // ASCII passes IDNA unchanged but for case, so a forbidden ASCII code point
+  // (a decoded %00 among them) refuses the host before any label is mapped.
+  for (wchar_t c : domain)
+    if (c < 0x80 && IsForbidden(c)) return false;
+  std::wstring ascii;
+  if (!DomainToAscii(domain, &ascii)) return false;
+  if (ascii.empty()) return false;
+  for (wchar_t c : ascii)
+    if (c >= 0x80 || IsForbidden(c)) return false;
+  if (EndsInNumber(ascii)) return ParseIpv4(ascii, host);
+  *host = ascii;
+  return true;
+}
+
+}  // namespace ostrel::platform
