@@ -44,6 +44,11 @@ constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+// A Win32 error code as an HRESULT of the Win32 facility (0 stays S_OK).
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
+  return static_cast<LONG>(error) <= 0 ? static_cast<HRESULT>(error)
+                                      : static_cast<HRESULT>((error & 0x0000FFFFu) | 0x80070000u);
+}
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
 DWORD GetLastError();

@@ -1,0 +1,50 @@
+// CMyBHO: the browser helper object the browser creates in every window.
+// Given its site, it subscribes to the browser's DWebBrowserEvents2 and
+// creates the window's scanning engine; then BeforeNavigate2 scans the
+// navigation's URL, NavigateComplete2 the browser's location, and OnQuit
+// deletes the engine and unsubscribes. BHOActive is read once at creation,
+// BHOPaused before every scan. Nothing raised inside reaches the browser:
+// the events return S_OK and the navigation goes on unscanned. All calls
+// arrive on the window's thread (threading model Apartment); no locks.
+#pragma once
+
+#include "com/ComPtr.h"
+#include "com/DispatchImpl.h"
+#include "com/Interfaces.h"
+#include "platform/ExDisp.h"
+#include "platform/OCIdl.h"
+
+class CPhishListEngine;
+
+class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO> {
+ public:
+  CMyBHO();
+  virtual ~CMyBHO();
+
+  void* GetInterface(REFIID iid);
+
+  // IObjectWithSite
+  HRESULT SetSite(IUnknown* site) override;
+  HRESULT GetSite(REFIID iid, void** site) override;
+
+  // IDispatch: the event sink.
+  HRESULT Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+  static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
+
+ private:
+  HRESULT Attach();
+  void Detach();
+  HRESULT OnBeforeNavigate(DISPPARAMS* params);
+  HRESULT OnNavigateComplete();
+  HRESULT ScanUrl(BSTR url);
+
+  CComPtr<IUnknown> m_site;  // the site holder's reference
+  CPhishListEngine* m_engine;  // owned; from Attach until OnQuit
+  CComPtr<IConnectionPoint> m_connectionPoint;  // DWebBrowserEvents2 of the browser
+  CComPtr<IWebBrowser2> m_browser;
+  CComPtr<IConnectionPointContainer> m_container;
+  DWORD m_adviseCookie;  // valid once Advise succeeded
+  BOOL m_active;         // BHOActive at creation; cleared for good when subscribing fails
+};
