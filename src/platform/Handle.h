@@ -6,7 +6,10 @@
 // parent's handles to objects that still exist. CloseHandle fails with
 // ERROR_INVALID_HANDLE on anything else. The objects of one user live in a
 // private per-user folder, so security attributes are accepted and not
-// otherwise used. Thread-safe.
+// otherwise used. All processes of the user share a table of fixed room
+// (thousands of objects, processes and waits at once); a creation or wait
+// that finds it full fails with ERROR_NOT_ENOUGH_MEMORY and the next call
+// may succeed. Thread-safe.
 #pragma once
 
 #include "platform/WinError.h"

@@ -1,6 +1,8 @@
 // Mutexes: robust, recursive, process-shared pthread mutexes in the object
 // table. The kernel's robust-futex list hands the mutex of a thread or
-// process that died to the next locker with EOWNERDEAD: WAIT_ABANDONED.
+// process that died to the next locker with EOWNERDEAD: WAIT_ABANDONED. A
+// thread of CreateThread gives its mutexes up itself before its handle is
+// signalled (the kernel would only after), marked abandoned in the entry.
 #include "platform/Mutex.h"
 
 #include <unistd.h>
@@ -60,14 +62,20 @@ bool MutexOwnerAlive(const ObjectEntry& entry) {
 
 DWORD AcquireMutex(SharedTable& t, const HandleInfo& handle, DWORD milliseconds) {
   ObjectEntry& o = t.objects[handle.index];
+  std::uint32_t slot;
   {
-    // Pinned, the entry cannot be freed and reinitialised under our wait.
+    // Recorded as a wait of this process, the entry is pinned against being
+    // freed and reinitialised under us, and unpinned should we die waiting.
     TableLock lock(t);
     if (!Current(t, handle.index, handle.serial)) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    o.pins += 1;
+    slot = AddWaiter(t, &handle.index, 1, false, true);
+    if (slot == kNone) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return WAIT_FAILED;
+    }
   }
   int rc;
   if (milliseconds == 0) {
@@ -81,11 +89,14 @@ DWORD AcquireMutex(SharedTable& t, const HandleInfo& handle, DWORD milliseconds)
   DWORD result;
   switch (rc) {
     case 0:
-      TakeOwnership(o, false);
-      result = WAIT_OBJECT_0;
+      // A thread that ended owning it gave it up marked abandoned.
+      result = o.abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
+      o.abandoned = 0;
+      TakeOwnership(o, result == WAIT_ABANDONED);
       break;
     case EOWNERDEAD:
       pthread_mutex_consistent(&o.mutex);
+      o.abandoned = 0;
       TakeOwnership(o, true);
       result = WAIT_ABANDONED;
       break;
@@ -103,9 +114,28 @@ DWORD AcquireMutex(SharedTable& t, const HandleInfo& handle, DWORD milliseconds)
       break;
   }
   TableLock lock(t);
-  o.pins -= 1;
-  ReleaseIfUnused(t, handle.index);
+  RemoveWaiter(t, slot);
   return result;
+}
+
+void AbandonMutexesOfThisThread(SharedTable& t) {
+  const std::int32_t pid = getpid();
+  const std::int32_t tid = CurrentTid();
+  for (std::uint32_t i = 0; i < t.objectsUsed; ++i) {
+    ObjectEntry& o = t.objects[i];
+    if (o.kind != Kind::Mutex || o.ownerPid.load() != pid || o.ownerTid.load() != tid) continue;
+    const std::uint32_t levels = o.recursion;
+    o.abandoned = 1;
+    o.recursion = 0;
+    o.ownerTid.store(0);
+    o.ownerPid.store(0);
+    for (std::uint32_t level = 0; level < levels; ++level) pthread_mutex_unlock(&o.mutex);
+    // No longer owned: a mutex kept only for its owner can go now.
+    if (o.retired) {
+      o.retired = 0;
+      ReleaseIfUnused(t, i);
+    }
+  }
 }
 
 }  // namespace ostrel::platform::kernel

@@ -7,7 +7,8 @@
 // ReleaseMutex gives one level back and fails with ERROR_NOT_OWNER for any
 // thread that does not own it. When the owning thread ends, or its process
 // dies (even by SIGKILL), the mutex is granted to the next waiter with
-// WAIT_ABANDONED instead of WAIT_OBJECT_0; that waiter owns it. Mutexes
+// WAIT_ABANDONED instead of WAIT_OBJECT_0; that waiter owns it (for a thread
+// of CreateThread, before its handle is signalled). Mutexes
 // cannot be part of WaitForMultipleObjects (platform/Wait.h).
 #pragma once
 

@@ -1,16 +1,14 @@
-// The shared object table: its folder and file, process registration and
-// reclaim, entry allocation, and this process's handles (see ObjectTable.h).
+// The shared object table: opening it and registering this process, process
+// reclaim, entries and names, and this process's handles (see ObjectTable.h).
 #include "platform/ObjectTable.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,47 +20,10 @@
 
 #include "platform/Handle.h"
 #include "platform/Testing.h"
-#include "platform/Thread.h"
 #include "platform/WinError.h"
 
 namespace ostrel::platform::kernel {
 namespace {
-
-constexpr std::uint32_t kMagic = 0x4B4F424Au;  // "KOBJ"
-constexpr std::uint32_t kLayout = static_cast<std::uint32_t>(sizeof(SharedTable));
-constexpr const char* kTableFile = "objects-v1";
-
-// ---- Folder ----
-
-// Opens path as a directory owned by this user and closed to everyone else.
-int OpenPrivateDir(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-      (st.st_mode & 077) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// The folder the table lives in: $XDG_RUNTIME_DIR/ostrel; without that
-// variable, the session's /run/user/<uid>/ostrel when that folder is the
-// user's own, else /tmp/ostrel-<uid>. Every process of the user resolves the
-// same path from the same session.
-std::string FolderPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') return std::string(runtime) + "/ostrel";
-  const std::string uid = std::to_string(geteuid());
-  const std::string session = "/run/user/" + uid;
-  const int fd = OpenPrivateDir(session);
-  if (fd >= 0) {
-    close(fd);
-    return session + "/ostrel";
-  }
-  return "/tmp/ostrel-" + uid;
-}
 
 // ---- Process liveness ----
 
@@ -101,7 +62,7 @@ ProcStat ReadProcStat(pid_t pid) {
   return r;
 }
 
-bool g_procAvailable = true;  // set once at open: whether /proc tells about processes
+bool g_procAvailable = true;  // set at open: whether /proc tells about processes
 
 bool ProcessAlive(pid_t pid, std::uint64_t startTime) {
   if (!g_procAvailable) return kill(pid, 0) == 0 || errno == EPERM;
@@ -113,10 +74,18 @@ bool ProcessAlive(pid_t pid, std::uint64_t startTime) {
 
 // ---- This process's view ----
 
-SharedTable* g_table = nullptr;
-DWORD g_openError = ERROR_SUCCESS;
-std::uint32_t g_self = kNone;
-std::once_flag g_openOnce;
+std::mutex g_localMutex;  // LocalLock
+// Written under g_localMutex, read without it once set.
+std::atomic<SharedTable*> g_table{nullptr};
+std::atomic<std::uint32_t> g_self{kNone};
+MappedTable g_mapped;  // guarded by g_localMutex
+std::once_flag g_atforkOnce;
+
+// Test seams.
+std::atomic<void (*)()> g_beforeClose{nullptr};
+std::atomic<bool> g_dieInGrant{false};
+std::atomic<std::uint32_t> g_processCap{0};
+std::atomic<std::uint32_t> g_waiterCap{0};
 
 // Process-local handles: slot s is handle (s + 1) * 4. A slot word is 0 when
 // free, kReserved while a creation fills it, else used bit, kind, serial and
@@ -132,7 +101,6 @@ struct Chunk {
 };
 std::atomic<Chunk*> g_chunks[kMaxChunks];
 
-std::mutex g_localMutex;
 // Guarded by g_localMutex: handles of this process per entry, and the serial
 // they were opened for.
 std::uint32_t g_localRefs[kMaxObjects];
@@ -143,15 +111,29 @@ std::uint64_t Pack(std::uint32_t index, std::uint32_t serial, Kind kind) {
          static_cast<std::uint64_t>(serial & kSerialMask) << 32 | index;
 }
 
-std::atomic<std::uint64_t>* SlotWord(std::uint32_t slot) {
+HandleInfo Unpack(std::uint64_t packed) {
+  return HandleInfo{static_cast<std::uint32_t>(packed & 0xFFFFFFFFu),
+                    static_cast<std::uint32_t>(packed >> 32) & kSerialMask,
+                    static_cast<Kind>((packed >> 61) & 3)};
+}
+
+// The slot word of a handle value; null for values that are no handle.
+std::atomic<std::uint64_t>* SlotWord(std::uintptr_t value) {
+  if (value == 0 || value % 4 != 0 || value / 4 > kChunkSize * kMaxChunks) return nullptr;
+  const auto slot = static_cast<std::uint32_t>(value / 4 - 1);
   Chunk* chunk = g_chunks[slot / kChunkSize].load(std::memory_order_acquire);
   return chunk ? &chunk->slots[slot % kChunkSize] : nullptr;
 }
 
-// Forgets every handle of this process to entry index (single-threaded use).
+std::atomic<std::uint64_t>& SlotOf(std::uint32_t slot) {
+  return g_chunks[slot / kChunkSize].load(std::memory_order_acquire)->slots[slot % kChunkSize];
+}
+
+// Forgets every handle of this process to entry index (LocalLock held or
+// single-threaded).
 void DropLocalHandles(std::uint32_t index) {
-  for (std::uint32_t c = 0; c < kMaxChunks; ++c) {
-    Chunk* chunk = g_chunks[c].load(std::memory_order_acquire);
+  for (std::atomic<Chunk*>& c : g_chunks) {
+    Chunk* chunk = c.load(std::memory_order_acquire);
     if (!chunk) continue;
     for (std::atomic<std::uint64_t>& word : chunk->slots) {
       const std::uint64_t packed = word.load(std::memory_order_relaxed);
@@ -160,178 +142,45 @@ void DropLocalHandles(std::uint32_t index) {
   }
 }
 
-void SetHolder(ObjectEntry& o, std::uint32_t p, bool on) {
-  const std::uint64_t bit = 1ull << (p % 64);
-  if (on)
-    o.holders[p / 64] |= bit;
-  else
-    o.holders[p / 64] &= ~bit;
+bool IsHolder(const SharedTable& t, std::uint32_t index, std::uint32_t p) {
+  return (t.holders[index][p / 64] >> (p % 64)) & 1;
 }
 
-bool HasHolders(const ObjectEntry& o) {
-  for (std::uint64_t word : o.holders)
+void SetHolder(SharedTable& t, std::uint32_t index, std::uint32_t p, bool on) {
+  const std::uint64_t bit = 1ull << (p % 64);
+  if (on)
+    t.holders[index][p / 64] |= bit;
+  else
+    t.holders[index][p / 64] &= ~bit;
+}
+
+bool HasHolders(const SharedTable& t, std::uint32_t index) {
+  for (std::uint64_t word : t.holders[index])
     if (word) return true;
   return false;
 }
 
-void Lock(SharedTable& t) {
-  const int rc = pthread_mutex_lock(&t.lock);
-  // A process died inside an update. Updates are short and keep the table
-  // usable at every step, so carry on.
-  if (rc == EOWNERDEAD) pthread_mutex_consistent(&t.lock);
-}
-
-// Registers this process in a free entry; reclaims the dead first.
-bool Register(SharedTable& t) {
-  ReclaimDeadProcesses(t);
-  for (std::uint32_t p = 0; p < kMaxProcesses; ++p) {
-    ProcessEntry& e = t.processes[p];
-    if (e.inUse) continue;
-    e.inUse = 1;
-    e.pid = getpid();
-    e.startTime = g_procAvailable ? ReadProcStat(getpid()).startTime : 0;
-    g_self = p;
-    return true;
+void LockTable(SharedTable& t) {
+  if (pthread_mutex_lock(&t.lock) != EOWNERDEAD) return;
+  // A process died inside an update. Every update keeps the table usable at
+  // each step; what one cannot have finished is waking the waiters it had
+  // granted, so wake them all (a waiter woken twice just sees it is granted).
+  pthread_mutex_consistent(&t.lock);
+  for (std::uint32_t w = 0; w < t.waitersUsed; ++w) {
+    Waiter& waiter = t.waiters[w];
+    if (waiter.inUse && waiter.granted.load(std::memory_order_acquire))
+      FutexWake(waiter.granted, INT_MAX);
   }
-  return false;
-}
-
-// fork: the child is a new process with copies of the parent's handles. It
-// registers itself and becomes a holder of every object those handles name,
-// so the objects outlive the parent's handles as they would on Windows.
-void BeforeFork() { g_localMutex.lock(); }
-void AfterForkInParent() { g_localMutex.unlock(); }
-void AfterForkInChild() {
-  g_localMutex.unlock();
-  if (!g_table) return;
-  SharedTable& t = *g_table;
-  Lock(t);
-  g_self = kNone;
-  if (Register(t)) {
-    for (std::uint32_t i = 0; i < kMaxObjects; ++i) {
-      if (!g_localRefs[i]) continue;
-      if (Current(t, i, g_localSerial[i])) {
-        SetHolder(t.objects[i], g_self, true);
-      } else {
-        // The parent closed its last handle before this child registered:
-        // the object is gone, and so are the copies of its handles.
-        DropLocalHandles(i);
-        g_localRefs[i] = 0;
-      }
-    }
-  } else {
-    g_openError = ERROR_NOT_ENOUGH_MEMORY;
-  }
-  pthread_mutex_unlock(&t.lock);
-}
-
-// The kernel's id of this boot, or all zeros when it cannot be read.
-void ReadBootId(char (&id)[40]) {
-  std::memset(id, 0, sizeof id);
-  const int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  const ssize_t n = read(fd, id, sizeof id - 1);
-  close(fd);
-  if (n <= 0) std::memset(id, 0, sizeof id);
-}
-
-void Initialise(SharedTable* t, const char (&bootId)[40]) {
-  std::memset(static_cast<void*>(t), 0, sizeof(SharedTable));
-  std::memcpy(t->bootId, bootId, sizeof t->bootId);
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-  pthread_mutex_init(&t->lock, &attr);
-  pthread_mutexattr_destroy(&attr);
-  t->layout = kLayout;
-  __atomic_store_n(&t->magic, kMagic, __ATOMIC_RELEASE);
-}
-
-// Maps the table file, initialising it under an exclusive file lock when no
-// complete table is there yet (a creator that died half-way left no magic).
-DWORD MapTable(int dirfd, SharedTable** out) {
-  const int fd = openat(dirfd, kTableFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return ERROR_ACCESS_DENIED;
-  DWORD error = ERROR_SUCCESS;
-  void* map = MAP_FAILED;
-  struct stat st;
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
-      (st.st_mode & 077) != 0) {
-    error = ERROR_ACCESS_DENIED;
-  } else if (st.st_size != 0 && st.st_size != static_cast<off_t>(sizeof(SharedTable))) {
-    error = ERROR_INVALID_DATA;  // another layout: never reinterpret it
-  } else if (st.st_size == 0 && ftruncate(fd, sizeof(SharedTable)) != 0) {
-    error = ERROR_NOT_ENOUGH_MEMORY;
-  } else {
-    map = mmap(nullptr, sizeof(SharedTable), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) {
-      error = ERROR_NOT_ENOUGH_MEMORY;
-    } else {
-      auto* t = static_cast<SharedTable*>(map);
-      char bootId[40];
-      ReadBootId(bootId);
-      if (__atomic_load_n(&t->magic, __ATOMIC_ACQUIRE) != kMagic || t->layout != kLayout ||
-          std::memcmp(t->bootId, bootId, sizeof bootId) != 0)
-        Initialise(t, bootId);
-      *out = t;
-    }
-  }
-  flock(fd, LOCK_UN);
-  close(fd);
-  return error;
-}
-
-void Open() {
-  g_procAvailable = ReadProcStat(getpid()).exists;
-  const std::string folder = ResolveFolder();
-  if (folder.empty()) {
-    g_openError = ERROR_ACCESS_DENIED;
-    return;
-  }
-  const int dirfd = OpenPrivateDir(folder);
-  if (dirfd < 0) {
-    g_openError = ERROR_ACCESS_DENIED;
-    return;
-  }
-  SharedTable* t = nullptr;
-  g_openError = MapTable(dirfd, &t);
-  close(dirfd);
-  if (!t) return;
-  Lock(*t);
-  const bool registered = Register(*t);
-  pthread_mutex_unlock(&t->lock);
-  if (!registered) {
-    g_openError = ERROR_NOT_ENOUGH_MEMORY;
-    return;
-  }
-  pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
-  g_table = t;
-}
-
-// Finds a live object of this name; kNone when there is none.
-std::uint32_t FindNamed(const SharedTable& t, const std::wstring& name) {
-  for (std::uint32_t i = 0; i < kMaxObjects; ++i) {
-    const ObjectEntry& o = t.objects[i];
-    if (o.kind == Kind::Free || o.retired || o.nameLength != name.size()) continue;
-    bool same = true;
-    for (std::size_t c = 0; c < name.size() && same; ++c)
-      same = o.name[c] == static_cast<std::uint32_t>(name[c]);
-    if (same) return i;
-  }
-  return kNone;
 }
 
 void ReclaimProcess(SharedTable& t, std::uint32_t p) {
   DropWaitersOf(t, p);
-  for (std::uint32_t i = 0; i < kMaxObjects; ++i) {
+  for (std::uint32_t i = 0; i < t.objectsUsed; ++i) {
     ObjectEntry& o = t.objects[i];
     if (o.kind == Kind::Free) continue;
     bool touched = false;
-    if (o.holders[p / 64] & (1ull << (p % 64))) {
-      SetHolder(o, p, false);
+    if (IsHolder(t, i, p)) {
+      SetHolder(t, i, p, false);
       touched = true;
     }
     if (o.kind == Kind::Thread && o.ownerProcess == p && o.running.load()) {
@@ -341,6 +190,101 @@ void ReclaimProcess(SharedTable& t, std::uint32_t p) {
     if (touched) ReleaseIfUnused(t, i);
   }
   t.processes[p] = ProcessEntry{};
+}
+
+// Registers this process in a free entry; reclaims the dead first. It then
+// holds every object its handles name, which a fork copied from its parent
+// (so the objects outlive the parent's handles, as on Windows); copies of
+// handles to objects that ended meanwhile are dropped.
+bool Register(SharedTable& t) {
+  ReclaimDeadProcesses(t);
+  std::uint32_t self = kNone;
+  for (std::uint32_t p = 0; p < ProcessCapacity() && self == kNone; ++p) {
+    if (!t.processes[p].inUse) self = p;
+  }
+  if (self == kNone) return false;
+  ProcessEntry& e = t.processes[self];
+  e.inUse = 1;
+  e.pid = getpid();
+  e.startTime = g_procAvailable ? ReadProcStat(getpid()).startTime : 0;
+  t.processesUsed = std::max(t.processesUsed, self + 1);
+  for (std::uint32_t i = 0; i < kMaxObjects; ++i) {
+    if (!g_localRefs[i]) continue;
+    if (Current(t, i, g_localSerial[i])) {
+      SetHolder(t, i, self, true);
+    } else {
+      DropLocalHandles(i);
+      g_localRefs[i] = 0;
+    }
+  }
+  g_self.store(self, std::memory_order_release);
+  return true;
+}
+
+void BeforeFork() { g_localMutex.lock(); }
+void AfterForkInParent() { g_localMutex.unlock(); }
+void AfterForkInChild() {
+  g_localMutex.unlock();
+  g_self.store(kNone);
+  SharedTable* t = g_table.load();
+  if (!t) return;
+  // A child that finds no free entry registers at a later call.
+  TableLock lock(*t);
+  Register(*t);
+}
+
+// Opens the table and registers this process, as far as not yet done
+// (LocalLock held).
+DWORD Attach() {
+  if (!g_table.load()) {
+    g_procAvailable = ReadProcStat(getpid()).exists;
+    const std::string folder = ResolveFolder();
+    if (folder.empty()) return ERROR_ACCESS_DENIED;
+    const DWORD error = MapTable(folder, &g_mapped);
+    if (error != ERROR_SUCCESS) return error;
+    std::call_once(g_atforkOnce,
+                   [] { pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild); });
+    g_table.store(g_mapped.table, std::memory_order_release);
+  }
+  if (g_self.load() == kNone) {
+    TableLock lock(*g_table.load());
+    if (!Register(*g_table.load())) return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Finds a live object of this name; kNone when there is none.
+std::uint32_t FindNamed(const SharedTable& t, const std::wstring& name) {
+  for (std::uint32_t s = 0; s < t.namesUsed; ++s) {
+    const NameSlot& n = t.names[s];
+    if (n.length != name.size()) continue;
+    bool same = true;
+    for (std::size_t c = 0; c < name.size() && same; ++c)
+      same = n.text[c] == static_cast<std::uint32_t>(name[c]);
+    const ObjectEntry& o = t.objects[n.object];
+    if (same && o.kind != Kind::Free && !o.retired && o.name == s) return n.object;
+  }
+  return kNone;
+}
+
+// Gives entry index this name; false when every name slot is taken.
+bool AssignName(SharedTable& t, std::uint32_t index, const std::wstring& name) {
+  for (std::uint32_t s = 0; s < kMaxNames; ++s) {
+    NameSlot& n = t.names[s];
+    if (n.length) continue;
+    n.length = static_cast<std::uint32_t>(name.size());
+    n.object = index;
+    for (std::size_t c = 0; c < name.size(); ++c) n.text[c] = static_cast<std::uint32_t>(name[c]);
+    t.objects[index].name = s;
+    t.namesUsed = std::max(t.namesUsed, s + 1);
+    return true;
+  }
+  return false;
+}
+
+void ForgetName(SharedTable& t, ObjectEntry& o) {
+  if (o.name != kNone) t.names[o.name].length = 0;
+  o.name = kNone;
 }
 
 }  // namespace
@@ -383,29 +327,37 @@ timespec DeadlineAfter(DWORD milliseconds) {
   return now;
 }
 
+bool DieInThisGrant() {
+  return g_dieInGrant.load(std::memory_order_relaxed) && g_dieInGrant.exchange(false);
+}
+
+std::uint32_t ProcessCapacity() {
+  const std::uint32_t cap = g_processCap.load();
+  return cap && cap < kMaxProcesses ? cap : kMaxProcesses;
+}
+
+std::uint32_t WaiterCapacity() {
+  const std::uint32_t cap = g_waiterCap.load();
+  return cap && cap < kMaxWaiters ? cap : kMaxWaiters;
+}
+
 // ---- The table ----
 
-std::string ResolveFolder() {
-  const std::string path = FolderPath();
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
-  const int fd = OpenPrivateDir(path);
-  if (fd < 0) return std::string();
-  close(fd);
-  return path;
-}
-
 SharedTable* Table(DWORD* error) {
-  std::call_once(g_openOnce, Open);
-  if (!g_table || g_self == kNone) {
-    if (error) *error = g_openError != ERROR_SUCCESS ? g_openError : ERROR_NOT_ENOUGH_MEMORY;
+  SharedTable* t = g_table.load(std::memory_order_acquire);
+  if (t && g_self.load(std::memory_order_acquire) != kNone) return t;
+  LocalLock local;
+  const DWORD failure = Attach();
+  if (failure != ERROR_SUCCESS) {
+    if (error) *error = failure;
     return nullptr;
   }
-  return g_table;
+  return g_table.load();
 }
 
-std::uint32_t Self() { return g_self; }
+std::uint32_t Self() { return g_self.load(std::memory_order_relaxed); }
 
-TableLock::TableLock(SharedTable& table) : m_table(table) { Lock(m_table); }
+TableLock::TableLock(SharedTable& table) : m_table(table) { LockTable(m_table); }
 
 TableLock::~TableLock() { pthread_mutex_unlock(&m_table.lock); }
 
@@ -416,11 +368,13 @@ std::uint32_t AllocateObject(SharedTable& t, Kind kind) {
     for (std::uint32_t i = 0; i < kMaxObjects; ++i) {
       ObjectEntry& o = t.objects[i];
       if (o.kind != Kind::Free) continue;
-      const std::uint32_t serial = ((o.serial + 1) & kSerialMask) ? ((o.serial + 1) & kSerialMask) : 1;
+      const std::uint32_t next = (o.serial + 1) & kSerialMask;
       std::memset(static_cast<void*>(&o), 0, sizeof o);
-      o.serial = serial;
+      o.serial = next ? next : 1;
       o.kind = kind;
+      o.name = kNone;
       o.ownerProcess = kNone;
+      t.objectsUsed = std::max(t.objectsUsed, i + 1);
       return i;
     }
     ReclaimDeadProcesses(t);
@@ -430,33 +384,36 @@ std::uint32_t AllocateObject(SharedTable& t, Kind kind) {
 
 void ReleaseIfUnused(SharedTable& t, std::uint32_t index) {
   ObjectEntry& o = t.objects[index];
-  if (o.kind == Kind::Free || HasHolders(o) || o.pins) return;
+  if (o.kind == Kind::Free || HasHolders(t, index) || o.pins) return;
   if (o.kind == Kind::Thread && o.running.load()) return;
+  ForgetName(t, o);
   if (o.kind == Kind::Mutex && MutexOwnerAlive(o)) {
     // The owner's thread still links this mutex in its robust list: reusing
-    // the memory now would corrupt that list. Forget the name, keep the entry
+    // the memory now would corrupt that list. Keep the entry, nameless,
     // until the owner is gone.
     o.retired = 1;
-    o.nameLength = 0;
     return;
   }
   o.kind = Kind::Free;
-  o.nameLength = 0;
   o.retired = 0;
 }
 
-bool CheckProcess(SharedTable& t, std::uint32_t p) {
-  if (p == g_self) return true;
+bool ProcessEntryAlive(const SharedTable& t, std::uint32_t p) {
+  if (p == Self()) return true;
   const ProcessEntry& e = t.processes[p];
-  if (e.inUse && ProcessAlive(e.pid, e.startTime)) return true;
+  return e.inUse && ProcessAlive(e.pid, e.startTime);
+}
+
+bool CheckProcess(SharedTable& t, std::uint32_t p) {
+  if (ProcessEntryAlive(t, p)) return true;
   ReclaimProcess(t, p);
   return false;
 }
 
 void ReclaimDeadProcesses(SharedTable& t) {
-  for (std::uint32_t p = 0; p < kMaxProcesses; ++p)
+  for (std::uint32_t p = 0; p < t.processesUsed; ++p)
     if (t.processes[p].inUse) CheckProcess(t, p);
-  for (std::uint32_t i = 0; i < kMaxObjects; ++i) {
+  for (std::uint32_t i = 0; i < t.objectsUsed; ++i) {
     ObjectEntry& o = t.objects[i];
     if (o.kind == Kind::Mutex && o.retired && !MutexOwnerAlive(o)) o.kind = Kind::Free;
   }
@@ -470,15 +427,11 @@ bool Current(const SharedTable& t, std::uint32_t index, std::uint32_t serial) {
 // ---- Handles ----
 
 bool Resolve(HANDLE handle, HandleInfo* info) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value == 0 || value % 4 != 0 || value / 4 > kChunkSize * kMaxChunks) return false;
-  std::atomic<std::uint64_t>* word = SlotWord(static_cast<std::uint32_t>(value / 4 - 1));
+  std::atomic<std::uint64_t>* word = SlotWord(reinterpret_cast<std::uintptr_t>(handle));
   if (!word) return false;
   const std::uint64_t packed = word->load(std::memory_order_acquire);
   if (!(packed & kUsed)) return false;
-  info->index = static_cast<std::uint32_t>(packed & 0xFFFFFFFFu);
-  info->serial = static_cast<std::uint32_t>(packed >> 32) & kSerialMask;
-  info->kind = static_cast<Kind>((packed >> 61) & 3);
+  *info = Unpack(packed);
   return info->index < kMaxObjects;
 }
 
@@ -503,15 +456,15 @@ std::uint32_t ReserveHandle() {
   return kNone;
 }
 
-void UnreserveHandle(std::uint32_t slot) { SlotWord(slot)->store(0, std::memory_order_release); }
+void UnreserveHandle(std::uint32_t slot) { SlotOf(slot).store(0, std::memory_order_release); }
 
 HANDLE FillHandle(SharedTable& t, std::uint32_t slot, std::uint32_t index) {
   ObjectEntry& o = t.objects[index];
   if (g_localRefs[index]++ == 0) {
     g_localSerial[index] = o.serial;
-    SetHolder(o, g_self, true);
+    SetHolder(t, index, Self(), true);
   }
-  SlotWord(slot)->store(Pack(index, o.serial, o.kind), std::memory_order_release);
+  SlotOf(slot).store(Pack(index, o.serial, o.kind), std::memory_order_release);
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(slot + 1) * 4);
 }
 
@@ -553,9 +506,8 @@ HANDLE CreateObject(Kind kind, LPCWSTR name, InitObject init, const void* contex
     index = FindNamed(*t, key);
     if (index != kNone) {
       // A name left behind by processes that died is no longer in use.
-      ObjectEntry& o = t->objects[index];
-      for (std::uint32_t p = 0; p < kMaxProcesses; ++p)
-        if (o.holders[p / 64] & (1ull << (p % 64))) CheckProcess(*t, p);
+      for (std::uint32_t p = 0; p < t->processesUsed; ++p)
+        if (IsHolder(*t, index, p)) CheckProcess(*t, p);
       index = FindNamed(*t, key);
     }
     if (index != kNone && t->objects[index].kind != kind) {
@@ -567,16 +519,9 @@ HANDLE CreateObject(Kind kind, LPCWSTR name, InitObject init, const void* contex
   const bool existed = index != kNone;
   if (!existed) {
     index = AllocateObject(*t, kind);
-    if (index == kNone) {
-      UnreserveHandle(slot);
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return nullptr;
-    }
-    ObjectEntry& o = t->objects[index];
-    o.nameLength = static_cast<std::uint32_t>(key.size());
-    for (std::size_t c = 0; c < key.size(); ++c) o.name[c] = static_cast<std::uint32_t>(key[c]);
-    if (init && !init(o, context)) {
-      ReleaseIfUnused(*t, index);
+    const bool named = index != kNone && (key.empty() || AssignName(*t, index, key));
+    if (!named || (init && !init(t->objects[index], context))) {
+      if (index != kNone) ReleaseIfUnused(*t, index);
       UnreserveHandle(slot);
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
@@ -591,7 +536,7 @@ HANDLE CreateObject(Kind kind, LPCWSTR name, InitObject init, const void* contex
 
 namespace ostrel::platform::testing {
 
-std::string KernelObjectFolder() { return kernel::ResolveFolder(); }
+namespace kernel = ostrel::platform::kernel;
 
 unsigned long KernelObjectWaits(HANDLE object) {
   kernel::HandleInfo info;
@@ -601,30 +546,55 @@ unsigned long KernelObjectWaits(HANDLE object) {
   return kernel::Current(*t, info.index, info.serial) ? t->objects[info.index].pins : 0;
 }
 
+void ForgetKernelObjectTable() {
+  kernel::LocalLock local;
+  if (kernel::SharedTable* t = kernel::g_table.load()) {
+    if (kernel::g_self.load() != kernel::kNone) {
+      kernel::TableLock lock(*t);
+      kernel::ReclaimProcess(*t, kernel::g_self.load());
+    }
+    kernel::UnmapTable(kernel::g_mapped);
+  }
+  kernel::g_table.store(nullptr);
+  kernel::g_self.store(kernel::kNone);
+  for (std::uint32_t i = 0; i < kernel::kMaxObjects; ++i) {
+    if (kernel::g_localRefs[i]) kernel::DropLocalHandles(i);
+    kernel::g_localRefs[i] = 0;
+  }
+}
+
+void CapKernelObjectTable(unsigned processes, unsigned waits) {
+  kernel::g_processCap = processes;
+  kernel::g_waiterCap = waits;
+}
+
+void BeforeNextHandleClose(void (*hook)()) { kernel::g_beforeClose = hook; }
+
+void DieInNextGrant() { kernel::g_dieInGrant = true; }
+
 }  // namespace ostrel::platform::testing
 
 using namespace ostrel::platform::kernel;
 
 BOOL CloseHandle(HANDLE hObject) {
-  HandleInfo info;
-  if (!Resolve(hObject, &info)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  std::atomic<std::uint64_t>* word = SlotWord(reinterpret_cast<std::uintptr_t>(hObject));
+  if (g_beforeClose.load(std::memory_order_relaxed))
+    if (auto hook = g_beforeClose.exchange(nullptr)) hook();
   LocalLock local;
-  const auto value = reinterpret_cast<std::uintptr_t>(hObject);
-  std::atomic<std::uint64_t>* word = SlotWord(static_cast<std::uint32_t>(value / 4 - 1));
-  std::uint64_t packed = word->load(std::memory_order_acquire);
-  // Another thread may have closed it since Resolve.
-  if (!(packed & kUsed) || !word->compare_exchange_strong(packed, 0)) {
+  // Decoded under the lock: a racing close may have freed the slot and a
+  // creation reused it for another object since the caller looked.
+  const std::uint64_t packed = word ? word->load(std::memory_order_acquire) : 0;
+  if (!(packed & kUsed) || Unpack(packed).index >= kMaxObjects) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  word->store(0, std::memory_order_release);
+  const HandleInfo info = Unpack(packed);
   if (--g_localRefs[info.index] == 0) {
-    SharedTable& t = *g_table;
+    SharedTable& t = *g_table.load();
     TableLock lock(t);
-    if (Current(t, info.index, info.serial) && g_self != kNone) {
-      SetHolder(t.objects[info.index], g_self, false);
+    if (Current(t, info.index, info.serial) && Self() != kNone) {
+      SetHolder(t, info.index, Self(), false);
       ReleaseIfUnused(t, info.index);
     }
   }

@@ -36,14 +36,28 @@ void SetReportedWindowsVersion(DWORD major, DWORD minor);
 void SetVersionQueryFails(bool fails);
 unsigned long VersionQueryCount();
 
-// The private folder of this user's kernel-object table, resolved from the
-// current environment and checked as at the table's first use (created when
-// missing); empty when it is not the user's own or is open to others.
-std::string KernelObjectFolder();
-
 // The waits in progress, in every process, on the object of this handle
 // (0 for a handle that is not valid), so a test can act once waiters block.
 unsigned long KernelObjectWaits(HANDLE object);
+
+// In a forked child: leaves the kernel-object table this process inherited
+// (its handles are gone), so that the next kernel-object call opens the
+// table anew from the current environment, as a new process would.
+void ForgetKernelObjectTable();
+
+// Caps the process entries and the waits of the kernel-object table that
+// this process, and children it forks from now on, may take (0: no cap), so
+// a test reaches the limits without thousands of processes.
+void CapKernelObjectTable(unsigned processes, unsigned waits);
+
+// Runs hook once, in this process's next CloseHandle, just before that call
+// takes the process's handle lock: a second close racing with it, made
+// deterministic.
+void BeforeNextHandleClose(void (*hook)());
+
+// Makes this process kill itself (SIGKILL) in its next grant of a waiter,
+// after granting and before waking it, while it holds the table's lock.
+void DieInNextGrant();
 
 }  // namespace ostrel::platform::testing
 

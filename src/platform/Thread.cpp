@@ -72,6 +72,8 @@ void* ThreadMain(void* argument) {
   const DWORD exitCode = start->routine(start->parameter);
   t_self = nullptr;  // the entry may be reused once the thread has ended
   TableLock lock(t);
+  // Whoever sees the handle signalled must find this thread's mutexes abandoned.
+  AbandonMutexesOfThisThread(t);
   EndThreadEntry(t, start->index, exitCode);
   ReleaseIfUnused(t, start->index);
   return nullptr;

@@ -1,11 +1,13 @@
 // Waits on events and threads, and the granting of waiters when an object
 // becomes signalled (see ObjectTable.h for the scheme).
+#include "platform/Wait.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 
 #include "platform/ObjectTable.h"
-#include "platform/Wait.h"
 
 namespace ostrel::platform::kernel {
 namespace {
@@ -48,23 +50,9 @@ bool Names(const Waiter& w, std::uint32_t index) {
   return false;
 }
 
-void Unpin(SharedTable& t, Waiter& w) {
-  for (std::uint32_t i = 0; i < w.count; ++i) {
-    t.objects[w.objects[i]].pins -= 1;
-    ReleaseIfUnused(t, w.objects[i]);
-  }
-  w.count = 0;
-  w.inUse = 0;
-}
-
-std::uint32_t AllocateWaiter(SharedTable& t) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    for (std::uint32_t w = 0; w < kMaxWaiters; ++w)
-      if (!t.waiters[w].inUse) return w;
-    ReclaimDeadProcesses(t);
-  }
-  return kNone;
-}
+// Candidates of one grant, in this process; TableLock guards it, as it
+// guards everything GrantWaiters does (which never runs inside itself).
+std::uint32_t g_grantOrder[kMaxWaiters];
 
 DWORD WaitOnObjects(SharedTable& t, const HandleInfo* handles, std::uint32_t count, bool all,
                     DWORD milliseconds) {
@@ -87,23 +75,11 @@ DWORD WaitOnObjects(SharedTable& t, const HandleInfo* handles, std::uint32_t cou
       return result;
     }
     if (milliseconds == 0) return WAIT_TIMEOUT;
-    slot = AllocateWaiter(t);
+    slot = AddWaiter(t, objects, count, all, false);
     if (slot == kNone) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return WAIT_FAILED;
     }
-    Waiter& w = t.waiters[slot];
-    w.inUse = 1;
-    w.process = Self();
-    w.sequence = ++t.nextSequence;
-    w.waitAll = all ? 1 : 0;
-    w.count = count;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      w.objects[i] = objects[i];
-      t.objects[objects[i]].pins += 1;
-    }
-    w.result = WAIT_FAILED;
-    w.granted.store(0, std::memory_order_release);
   }
 
   Waiter& w = t.waiters[slot];
@@ -114,43 +90,83 @@ DWORD WaitOnObjects(SharedTable& t, const HandleInfo* handles, std::uint32_t cou
   // consumed a signal on our behalf, so report it rather than lose it.
   TableLock lock(t);
   const DWORD result = w.granted.load(std::memory_order_acquire) ? w.result : WAIT_TIMEOUT;
-  Unpin(t, w);
+  RemoveWaiter(t, slot);
   return result;
 }
 
 }  // namespace
 
-void GrantWaiters(SharedTable& t, std::uint32_t index) {
-  std::uint32_t order[kMaxWaiters];
-  std::uint32_t n = 0;
-  for (std::uint32_t w = 0; w < kMaxWaiters; ++w) {
-    const Waiter& waiter = t.waiters[w];
-    if (waiter.inUse && !waiter.granted.load(std::memory_order_relaxed) && Names(waiter, index))
-      order[n++] = w;
+std::uint32_t AddWaiter(SharedTable& t, const std::uint32_t* objects, std::uint32_t count, bool all,
+                        bool forMutex) {
+  std::uint32_t slot = kNone;
+  for (int attempt = 0; attempt < 2 && slot == kNone; ++attempt) {
+    for (std::uint32_t w = 0; w < WaiterCapacity() && slot == kNone; ++w)
+      if (!t.waiters[w].inUse) slot = w;
+    if (slot == kNone && attempt == 0) ReclaimDeadProcesses(t);
   }
-  std::sort(order, order + n, [&t](std::uint32_t a, std::uint32_t b) {
+  if (slot == kNone) return kNone;
+  Waiter& w = t.waiters[slot];
+  w.inUse = 1;
+  w.process = Self();
+  w.forMutex = forMutex ? 1 : 0;
+  w.sequence = ++t.nextSequence;
+  w.waitAll = all ? 1 : 0;
+  w.count = count;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    w.objects[i] = objects[i];
+    t.objects[objects[i]].pins += 1;
+  }
+  w.result = WAIT_FAILED;
+  w.granted.store(0, std::memory_order_release);
+  t.waitersUsed = std::max(t.waitersUsed, slot + 1);
+  return slot;
+}
+
+void RemoveWaiter(SharedTable& t, std::uint32_t slot) {
+  Waiter& w = t.waiters[slot];
+  const std::uint32_t count = w.count;
+  w.count = 0;
+  w.inUse = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    t.objects[w.objects[i]].pins -= 1;
+    ReleaseIfUnused(t, w.objects[i]);
+  }
+}
+
+void GrantWaiters(SharedTable& t, std::uint32_t index) {
+  std::uint32_t n = 0;
+  for (std::uint32_t w = 0; w < t.waitersUsed; ++w) {
+    const Waiter& waiter = t.waiters[w];
+    if (waiter.inUse && !waiter.forMutex && !waiter.granted.load(std::memory_order_relaxed) &&
+        Names(waiter, index))
+      g_grantOrder[n++] = w;
+  }
+  std::sort(g_grantOrder, g_grantOrder + n, [&t](std::uint32_t a, std::uint32_t b) {
     return t.waiters[a].sequence < t.waiters[b].sequence;
   });
   for (std::uint32_t k = 0; k < n; ++k) {
     if (!Signalled(t.objects[index])) break;  // an auto-reset signal was taken
-    Waiter& w = t.waiters[order[k]];
-    // Reclaiming a dead process below may have removed waiters since.
-    if (!w.inUse || w.granted.load(std::memory_order_relaxed)) continue;
+    const std::uint32_t slot = g_grantOrder[k];
+    Waiter& w = t.waiters[slot];
     DWORD result;
-    if (!Evaluate(t, w.objects, w.count, w.waitAll != 0, &result)) continue;
+    if (!w.inUse || !Evaluate(t, w.objects, w.count, w.waitAll != 0, &result)) continue;
     // A waiter of a process that died must not take the signal with it.
-    if (w.process != Self() && !CheckProcess(t, w.process)) continue;
+    if (!ProcessEntryAlive(t, w.process)) {
+      RemoveWaiter(t, slot);
+      continue;
+    }
     Consume(t, w.objects, w.count, w.waitAll != 0, result);
     w.result = result;
     w.granted.store(1, std::memory_order_release);
+    if (DieInThisGrant()) raise(SIGKILL);
     FutexWake(w.granted, INT_MAX);
   }
 }
 
 void DropWaitersOf(SharedTable& t, std::uint32_t process) {
-  for (std::uint32_t w = 0; w < kMaxWaiters; ++w) {
-    Waiter& waiter = t.waiters[w];
-    if (waiter.inUse && waiter.process == process) Unpin(t, waiter);
+  for (std::uint32_t w = 0; w < t.waitersUsed; ++w) {
+    const Waiter& waiter = t.waiters[w];
+    if (waiter.inUse && waiter.process == process) RemoveWaiter(t, w);
   }
 }
 
