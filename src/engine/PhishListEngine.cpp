@@ -1,7 +1,64 @@
 #include "engine/PhishListEngine.h"
 
+#include "platform/Utf8.h"
 #include "settings/Settings.h"
 #include "support/Trace.h"
+
+namespace {
+
+// Where the authority of an http or https URI ends: after "scheme:" and
+// any run of "/" and "\", at the first "/", "\", "?" or "#".
+std::size_t AuthorityEnd(const std::wstring& uri) {
+  const std::size_t colon = uri.find(L':');
+  if (colon == std::wstring::npos) return 0;
+  std::size_t at = colon + 1;
+  while (at < uri.size() && (uri[at] == L'/' || uri[at] == L'\\')) ++at;
+  const std::size_t end = uri.find_first_of(L"/\\?#", at);
+  return end == std::wstring::npos ? uri.size() : end;
+}
+
+void AppendEscape(std::wstring& out, unsigned byte) {
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  out += L'%';
+  out += kHex[(byte >> 4) & 0xF];
+  out += kHex[byte & 0xF];
+}
+
+// The blocked URI as the value of var3, written so that a warning page gets
+// it back whole by standard percent-decoding (UTF-8). Canonicalise alone
+// would let "%" and "#" through (an escape in the address would come back
+// decoded, and a fragment would end the warning page's query, taking var4
+// with it) and would write a character from 0x80 to 0xFF as one escape of
+// its low byte, which cannot be told from the UTF-8 escapes of a canonical
+// form. So after the host, "%" and every character outside ASCII are
+// escaped (UTF-8) before canonicalisation, and "#" after it.
+std::wstring QueryValue(const CUri& uri) {
+  const std::wstring raw = uri.GetUri();
+  const std::size_t hostEnd = AuthorityEnd(raw);
+  std::wstring prepared = raw.substr(0, hostEnd);
+  for (std::size_t i = hostEnd; i < raw.size(); ++i) {
+    const wchar_t c = raw[i];
+    if (c == L'%') {
+      AppendEscape(prepared, '%');
+    } else if (static_cast<unsigned>(c) >= 0x80) {
+      for (unsigned char byte : ostrel::platform::ToUtf8(std::wstring(1, c)))
+        AppendEscape(prepared, byte);
+    } else {
+      prepared += c;
+    }
+  }
+  const std::wstring canonical = CUri::Canonicalise(prepared, false, uri.GetPath().empty());
+  std::wstring value = canonical.substr(0, AuthorityEnd(canonical));
+  for (std::size_t i = value.size(); i < canonical.size(); ++i) {
+    if (canonical[i] == L'#')
+      AppendEscape(value, '#');
+    else
+      value += canonical[i];
+  }
+  return value;
+}
+
+}  // namespace
 
 // Built in this order at module load: the prefix first.
 const std::wstring CPhishListEngine::QueryPrefix = L"?var1=ZORTBHO";
@@ -138,7 +195,7 @@ HRESULT CPhishListEngine::RedirectGrey(const CUri& uri) {
 HRESULT CPhishListEngine::Redirect(const std::wstring& base, const CUri& uri) {
   std::wstring address = base;
   address += UriParameter;
-  address += CUri::Canonicalise(uri.GetUri(), false, uri.GetPath().empty());
+  address += QueryValue(uri);
   if (m_allowClickThrough) {
     address += HashKeyParameter;
     address += uri.GetHashKeyMarker();

@@ -75,7 +75,8 @@ TEST_F(PhishListEngineTest, TheBlockedAddressIsCarriedSafelyInTheQuery) {
   engine.Scan(L"http://grey.test");
   engine.Scan(L"http://a.example/paypa1-login?x=1&y=a+b");
   engine.Scan(L"http://evil.test/a/b/../../c\u00e9");
-  ASSERT_EQ(browser.navigations.size(), 3u);
+  engine.Scan(L"http://evil.test/caf\u00e9/\u4e2d?q=a%20b&c=d+e#frag");
+  ASSERT_EQ(browser.navigations.size(), 4u);
   EXPECT_EQ(browser.navigations[0],
             std::wstring(kGreyPage) + L"?var1=ZORTBHO&var2=grey&var3=http://grey.test/");
   EXPECT_EQ(browser.navigations[1], std::wstring(kBlackPage) +
@@ -84,6 +85,12 @@ TEST_F(PhishListEngineTest, TheBlockedAddressIsCarriedSafelyInTheQuery) {
   // The platform's canonical form is shorter here, so it is the one carried.
   EXPECT_EQ(browser.navigations[2],
             std::wstring(kBlackPage) + L"?var1=ZORTBHO&var2=black&var3=http://evil.test/c%C3%A9");
+  // Escapes, a fragment and characters outside ASCII all come back whole
+  // from the query value: "%" and "#" are escaped too, and every character
+  // outside ASCII is escaped as UTF-8, as in the canonical form above.
+  EXPECT_EQ(browser.navigations[3], std::wstring(kBlackPage) +
+                                        L"?var1=ZORTBHO&var2=black&var3=http://evil.test/"
+                                        L"caf%C3%A9/%E4%B8%AD?q=a%2520b%26c=d%2Be%23frag");
 }
 
 TEST_F(PhishListEngineTest, TheWarningPagesOwnSiteIsNeverScanned) {
