@@ -16,10 +16,18 @@ class CUri {
 
   // The URI as held: as given, less a hash-key marker that verified.
   std::wstring GetUri() const;
+  // True for http and https, also when a browser would refuse the address
+  // (it is then scanned, not passed).
   bool HasHttpScheme() const;
-  // The held URI without "scheme://"; nothing else changed.
+  // The subject the list is searched in: for http and https, the host the
+  // browser contacts (no trailing dot), a port other than the default, and
+  // the path ("/" when empty), query and fragment as written; otherwise, or
+  // when a browser would refuse the address, the held URI without
+  // "scheme://".
   std::wstring GetSchemelessUri() const;
-  // URL path and host (no port, no user information) of the canonical form.
+  // URL path and host (no port, no user information) of the canonical form;
+  // for http and https the host as the browser reads it, empty when it
+  // would refuse the address.
   std::wstring GetPath() const;
   std::wstring GetHost() const;
   // Lower-cased bare forms: no scheme, no single trailing "/".
@@ -27,7 +35,8 @@ class CUri {
   std::wstring GetBareHost() const;
 
   // True when the bare host or bare URI of one equals either of the other's
-  // (empty forms never match).
+  // (empty forms never match); an http address a browser would refuse is
+  // the same site as nothing.
   bool IsSameSite(const CUri& other) const;
   bool IsSameSite(const std::wstring& other) const;
 
