@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The main job: runs the filter in the browser stand-in against a local
+# update server, on a fresh machine as on this one.
+#
+#   scripts/run-browser.sh [--keep]
+#
+# Installs what is missing (scripts/install-deps.sh), builds into build-run/,
+# and makes a private profile under a temporary folder (its own HOME and XDG
+# folders, so your own registry is never touched). There it registers the
+# module, serves the sample update site (warning pages, and the database and
+# metadata enciphered from web/ at build time) with ostrel-serve on
+# 127.0.0.1, points the filter's settings at it, lets the filter download
+# the database, and browses sample addresses: an ordinary site, a
+# white-listed one, a grey hit with its click-through, and a black hit,
+# which offers none. The server is stopped on exit and the profile removed
+# (--keep leaves the profile for a look with ostrel-reg).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+KEEP=0
+[ "${1:-}" = "--keep" ] && KEEP=1
+
+./scripts/install-deps.sh
+
+BUILD=$ROOT/build-run
+echo "== building into $BUILD =="
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF > "$BUILD.log" 2>&1 ||
+  { cat "$BUILD.log"; exit 1; }
+cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target OstrelAntiPhishingBHO ostrel-browser \
+  ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site >> "$BUILD.log" 2>&1 ||
+  { tail -n 40 "$BUILD.log"; exit 1; }
+
+MODULE=$BUILD/src/com/OstrelAntiPhishingBHO.so
+BROWSER=$BUILD/host/ostrel-browser
+REG=$BUILD/tools/ostrel-reg
+SITE=$BUILD/host/web
+
+# The private profile: everything the filter keeps (registry, kernel
+# objects, local database) lives in here.
+PROFILE=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-run-XXXXXX")
+mkdir -p "$PROFILE"/{home,config,cache,runtime,tmp}
+chmod -R 700 "$PROFILE"
+export HOME=$PROFILE/home XDG_CONFIG_HOME=$PROFILE/config XDG_CACHE_HOME=$PROFILE/cache \
+  XDG_RUNTIME_DIR=$PROFILE/runtime TMPDIR=$PROFILE/tmp
+# Loopback only, whatever proxy the environment names.
+export no_proxy="127.0.0.1,localhost,.localhost" NO_PROXY="127.0.0.1,localhost,.localhost"
+
+SERVER_PID=
+cleanup() {
+  if [ -n "$SERVER_PID" ]; then
+    kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+  fi
+  if [ "$KEEP" = 1 ]; then
+    echo "profile kept: HOME=$HOME XDG_CONFIG_HOME=$XDG_CONFIG_HOME XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR TMPDIR=$TMPDIR"
+  else
+    rm -rf "$PROFILE"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+echo "== serving the sample update site =="
+"$BUILD/host/ostrel-serve" "$SITE" --port 0 > "$PROFILE/serve.log" 2>&1 &
+SERVER_PID=$!
+PORT=
+for _ in $(seq 100); do
+  PORT=$(sed -n 's|.*http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$PROFILE/serve.log" | head -n 1)
+  [ -n "$PORT" ] && break
+  kill -0 "$SERVER_PID" 2>/dev/null || { cat "$PROFILE/serve.log"; exit 1; }
+  sleep 0.1
+done
+[ -n "$PORT" ] || { echo "ostrel-serve did not start" >&2; exit 1; }
+SERVER=http://127.0.0.1:$PORT
+head -n 1 "$PROFILE/serve.log"
+
+echo "== registering the module in the private profile =="
+"$BUILD/host/ostrel-regsvr" "$MODULE"
+
+# The filter's settings point at the local server. The build number is
+# recorded as already run, so that the filter keeps these addresses rather
+# than going back to its public defaults on a first run.
+KEY='HKCU\SOFTWARE\Ostrel\AntiPhish'
+BUILD_NUMBER=$(sed -n 's/^project(.* VERSION [0-9]*\.[0-9]*\.\([0-9]*\).*/\1/p' CMakeLists.txt)
+set_value() { "$REG" add "$KEY" /v "$1" /t "$2" /d "$3" /f > /dev/null; }
+set_value GreyRedirectUri REG_SZ "$SERVER/grey.html"
+set_value BlackRedirectUri REG_SZ "$SERVER/black.html"
+set_value MDRemoteUri REG_SZ "$SERVER/mdatax.dat?"
+set_value DBRemoteUpdUri REG_SZ "$SERVER/phishx.dbf?"
+set_value BHOVersion REG_DWORD "$BUILD_NUMBER"
+
+# The database version the filter has recorded: 0xffffffff (none) until it
+# has downloaded and loaded one.
+downloaded() {
+  local v
+  v=$("$REG" query "$KEY" /v PDBUN 2>/dev/null | awk '/PDBUN/ {print $3}')
+  [ -n "$v" ] && [ "$v" != "0xffffffff" ]
+}
+
+SAMPLE=$(mktemp -d "$PROFILE/tmp/sample-XXXXXX")
+cat > "$SAMPLE/addresses" <<ADDRESSES
+# -- An ordinary site, not on the list: allowed.
+http://www.shop.localhost:$PORT/
+# -- A white-listed site: allowed, and the rest of the visit is not scanned.
+http://www.bank.localhost:$PORT/
+http://www.bank.localhost:$PORT/index.html
+# -- A grey-listed look-alike: sent to the grey warning page, which offers to continue.
+http://login.bank-secure.localhost:$PORT/index.html
+# -- Following the page's "continue" link: the click-through is verified and the site reloaded,
+continue
+# -- and the rest of that site is not scanned again.
+http://login.bank-secure.localhost:$PORT/
+# -- A black-listed site: the black warning page, which offers no way on.
+http://evil.localhost:$PORT/index.html
+ADDRESSES
+
+echo "== browsing (the filter downloads its database from $SERVER first) =="
+{
+  # The window is open and its filter polls the server; wait for the download.
+  for _ in $(seq 300); do
+    downloaded && break
+    sleep 0.1
+  done
+  if downloaded; then
+    echo "# -- The filter downloaded the database from the sample update site."
+  else
+    echo "# -- No database arrived within 30 s: see the server's log below."
+  fi
+  cat "$SAMPLE/addresses"
+} | "$BROWSER" --fetch
+
+echo "== requests the sample update site served =="
+tail -n +2 "$PROFILE/serve.log"

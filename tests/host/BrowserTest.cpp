@@ -1,0 +1,181 @@
+// End to end: the real module registered with ostrel-regsvr, the browser
+// stand-in loading it from the registry, and an update site served by
+// ostrel-serve on 127.0.0.1 from which the filter downloads its list and
+// the stand-in loads the warning pages (--fetch).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "common/ChildProcess.h"
+#include "common/Database.h"
+#include "host/Programs.h"
+#include "platform/Utf8.h"
+#include "settings/Registry.h"
+#include "settings/Settings.h"
+
+using namespace ostrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BrowserEndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path site = TestRoot() + "/site";
+    fs::create_directories(site);
+    for (const char* page : {"grey.html", "black.html", "warning.js", "index.html"})
+      fs::copy_file(fs::path(OSTREL_WEB_DIR) / page, site / page,
+                    fs::copy_options::overwrite_existing);
+    // The warning pages' own server is on the black list: were the pages
+    // scanned, every warning would send the window on again.
+    ASSERT_TRUE(WriteFileBytes(site / "db", Container("b ^127\\.0\\.0\\.1(:|/)\n"
+                                                      "g ^([a-z]+\\.)*grey\\.localhost(:|/|$)\n"
+                                                      "b ^([a-z]+\\.)*evil\\.localhost(:|/|$)\n")));
+    ASSERT_TRUE(WriteFileBytes(site / "md", Container("DB_VERSION=1\n")));
+    server = std::make_unique<StaticServer>(site.string());
+    ASSERT_FALSE(server->Base().empty());
+    port = server->Base().substr(std::string("http://127.0.0.1:").size());
+    port.pop_back();
+
+    const std::wstring base = ostrel::platform::FromUtf8(server->Base());
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Ostrel\\AntiPhish");  // a new installation
+    CSettings::SetBHOVersion(CSettings::BuildNumber);  // no first-run reset to the public server
+    CSettings::SetMDRemoteUri(base + L"md?");
+    CSettings::SetDBRemoteUpdUri(base + L"db?");
+    CSettings::SetGreyRedirectUri(base + L"grey.html");
+    CSettings::SetBlackRedirectUri(base + L"black.html");
+    UseLocalDatabase();
+    std::remove(LocalDatabasePath().c_str());
+    const ProgramRun registered = RunProgram(OSTREL_REGSVR, {OSTREL_MODULE});
+    ASSERT_EQ(registered.status, 0) << registered.err;
+  }
+
+  std::string Site(const std::string& name, const std::string& path = "/") const {
+    return "http://" + name + ".localhost:" + port + path;
+  }
+
+  // Runs the stand-in on these operands once its filter has downloaded the
+  // list, and gives its JSON lines.
+  std::vector<JsonLine> Browse(const std::vector<std::string>& operands) {
+    Program browser({OSTREL_BROWSER, "--json", "--fetch"});
+    EXPECT_TRUE(Eventually([] { return CSettings::GetPDBUN(-1) >= 0; }, 30000))
+        << "the filter never downloaded its list";
+    for (const std::string& operand : operands) browser.Write(operand + "\n");
+    browser.CloseInput();
+    std::vector<JsonLine> lines;
+    while (std::optional<std::string> line = browser.ReadLine()) {
+      std::optional<JsonLine> parsed = ParseJsonLine(*line);
+      EXPECT_TRUE(parsed) << *line;
+      if (parsed) lines.push_back(*parsed);
+    }
+    status = browser.Wait();
+    return lines;
+  }
+
+  // What the warning page's script shows for an address, and its link.
+  static std::optional<JsonLine> PageShows(const std::string& address) {
+    if (std::system("node --version > /dev/null 2>&1") != 0) return std::nullopt;
+    const ProgramRun run = RunProgram(
+        "/usr/bin/env", {"node", (fs::path(__FILE__).parent_path() / "page-check.js").string(),
+                         std::string(OSTREL_WEB_DIR) + "/warning.js", address});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return ParseJsonLine(run.out.substr(0, run.out.find('\n')));
+  }
+
+  std::unique_ptr<StaticServer> server;
+  std::string port;
+  int status = -1;
+};
+
+}  // namespace
+
+TEST_F(BrowserEndToEnd, WarnsOnceAndLetsTheUserContinueOnGreyOnly) {
+  const std::string blackPage = server->Base() + "black.html";
+  const std::vector<JsonLine> lines =
+      Browse({Site("www.evil"), Site("grey", "/index.html"), "continue", Site("grey"), blackPage});
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(status, 0);
+
+  // Black: the warning page without var4, reached in one redirect although
+  // its own address is on the black list.
+  EXPECT_EQ(lines[0].at("outcome"), "black");
+  EXPECT_EQ(lines[0].at("location"), blackPage + "?var1=ZORTBHO&var2=black&var3=" + Site("www.evil"));
+  EXPECT_EQ(lines[0].at("key"), "null");
+  EXPECT_EQ(lines[0].at("redirects"), "1");
+  EXPECT_EQ(lines[0].at("status"), "200");
+
+  // Grey: the key comes along, and "continue" reloads the clean address.
+  EXPECT_EQ(lines[1].at("outcome"), "grey");
+  const std::string key = lines[1].at("key");
+  ASSERT_GT(key.size(), 2u);
+  EXPECT_EQ(lines[1].at("location"), server->Base() + "grey.html?var1=ZORTBHO&var2=grey&var3=" +
+                                         Site("grey", "/index.html") + "&var4=" + key);
+  EXPECT_EQ(lines[2].at("action"), "continue");
+  EXPECT_EQ(lines[2].at("address"), Site("grey", "/index.html") + key);
+  EXPECT_EQ(lines[2].at("outcome"), "reloaded");
+  EXPECT_EQ(lines[2].at("location"), Site("grey", "/index.html"));
+  // The rest of that site is not scanned again.
+  EXPECT_EQ(lines[3].at("outcome"), "allowed");
+  EXPECT_EQ(lines[3].at("location"), Site("grey"));
+  // The warning page asked for directly is shown, not scanned.
+  EXPECT_EQ(lines[4].at("outcome"), "allowed");
+  EXPECT_EQ(lines[4].at("redirects"), "0");
+}
+
+TEST_F(BrowserEndToEnd, TheBlockedAddressComesBackWhole) {
+  CSettings::SetACTBlack(1);  // black may be clicked through as well
+  const std::string address = Site("evil", "/caf%C3%A9/\xC3\xA9\xE4\xB8\xAD?q=a&b=c+d%2Be#frag");
+  const std::vector<JsonLine> lines = Browse({address, "continue"});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].at("outcome"), "black");
+  EXPECT_NE(lines[0].at("key"), "null");
+  EXPECT_EQ(lines[1].at("outcome"), "reloaded");
+  EXPECT_EQ(lines[1].at("location"), address);
+
+  // The page itself shows the address whole and links to the click-through.
+  if (const std::optional<JsonLine> page = PageShows(lines[0].at("location"))) {
+    EXPECT_EQ(page->at("shown"), address);
+    EXPECT_EQ(page->at("link"), address + lines[0].at("key"));
+  }
+}
+
+TEST_F(BrowserEndToEnd, APausedFilterScansNothing) {
+  CRegistry::WriteDword(1, L"BHOPaused", L"SOFTWARE\\Ostrel\\AntiPhish", HKEY_CURRENT_USER);
+  const std::vector<JsonLine> lines = Browse({Site("evil")});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].at("outcome"), "allowed");
+  EXPECT_EQ(lines[0].at("scanned"), "false");
+  EXPECT_EQ(lines[0].at("location"), Site("evil"));
+}
+
+TEST(WarningPageScript, ShowsTheAddressAsTextAndLinksOnlyToTheWeb) {
+  if (std::system("node --version > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "SKIPPED LOUDLY: node is not installed, so the page script was not run";
+  struct Case {
+    std::string query;
+    std::string shown;
+    std::string link;  // "null": no way on
+  };
+  const Case cases[] = {
+      {"var3=http://x.test/%3Cscript%3Ealert(1)%3C/script%3E&var4=(0a1b)",
+       "http://x.test/<script>alert(1)</script>", "http://x.test/<script>alert(1)</script>(0a1b)"},
+      {"var3=javascript:alert(1)&var4=(00)", "javascript:alert(1)", "null"},
+      {"var3=http://x.test/&var4=(not-hex)", "http://x.test/", "null"},
+      {"var3=http://x.test/", "http://x.test/", "null"},
+      {"var3=http://x.test/%E9", "http://x.test/%E9", "null"},  // not UTF-8: shown as it came
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = RunProgram(
+        "/usr/bin/env",
+        {"node", (fs::path(__FILE__).parent_path() / "page-check.js").string(),
+         std::string(OSTREL_WEB_DIR) + "/warning.js",
+         "http://127.0.0.1/grey.html?var1=ZORTBHO&var2=grey&" + c.query});
+    ASSERT_EQ(run.status, 0) << c.query << ": " << run.err;
+    const std::optional<JsonLine> page = ParseJsonLine(run.out.substr(0, run.out.find('\n')));
+    ASSERT_TRUE(page) << run.out;
+    EXPECT_EQ(page->at("shown"), c.shown) << c.query;
+    EXPECT_EQ(page->at("link"), c.link) << c.query;
+  }
+}

@@ -1,0 +1,166 @@
+// The host programs as the end-to-end tests run them: a program started
+// with pipes to its standard input and output (and killed, if still running,
+// when the test ends); ostrel-serve on a free port of 127.0.0.1; and the
+// flat JSON objects ostrel-browser writes, one a line.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace ostrel::test {
+
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& argv) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    m_in = in[1];
+    m_out = out[0];
+  }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  ~Program() {
+    CloseInput();
+    if (m_pid > 0 && m_status == kRunning) {
+      kill(m_pid, SIGTERM);
+      Wait();
+    }
+    if (m_out >= 0) close(m_out);
+  }
+
+  void Write(const std::string& text) {
+    if (m_in >= 0 && write(m_in, text.data(), text.size()) < 0) CloseInput();
+  }
+  void CloseInput() {
+    if (m_in >= 0) close(m_in);
+    m_in = -1;
+  }
+
+  // The next line of its output, or nothing at its end or after timeoutMs.
+  std::optional<std::string> ReadLine(int timeoutMs = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const std::size_t end = m_buffer.find('\n');
+      if (end != std::string::npos) {
+        std::string line = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{m_out, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+      char chunk[4096];
+      const ssize_t n = read(m_out, chunk, sizeof chunk);
+      if (n <= 0) return std::nullopt;
+      m_buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+  // Its exit status (-1 when a signal ended it), waiting for it to end.
+  int Wait() {
+    if (m_pid <= 0) return -1;
+    if (m_status != kRunning) return m_status;
+    int status = 0;
+    while (waitpid(m_pid, &status, 0) < 0) {
+    }
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m_status;
+  }
+
+ private:
+  static constexpr int kRunning = -2;
+  pid_t m_pid = -1;
+  int m_in = -1;
+  int m_out = -1;
+  int m_status = kRunning;
+  std::string m_buffer;
+};
+
+// ostrel-serve over a folder, on a free port; stopped with the test.
+class StaticServer {
+ public:
+  explicit StaticServer(const std::string& folder)
+      : m_program({OSTREL_SERVE, folder, "--port", "0"}) {
+    const std::optional<std::string> first = m_program.ReadLine(10000);
+    const std::string marker = "http://127.0.0.1:";
+    const std::size_t at = first ? first->find(marker) : std::string::npos;
+    if (at != std::string::npos) m_base = first->substr(at, first->size() - at);
+  }
+  // "http://127.0.0.1:PORT/", empty when the server did not start.
+  const std::string& Base() const { return m_base; }
+  // The next request it logged ("GET /path?query 200 123").
+  std::optional<std::string> NextRequest() { return m_program.ReadLine(10000); }
+
+ private:
+  Program m_program;
+  std::string m_base;
+};
+
+// One line of ostrel-browser --json: field name to its value as text
+// (strings decoded, null as "null", numbers and booleans as written).
+using JsonLine = std::map<std::string, std::string>;
+
+inline std::optional<JsonLine> ParseJsonLine(const std::string& line) {
+  JsonLine fields;
+  std::size_t i = 0;
+  auto readString = [&](std::string* out) {
+    if (line[i] != '"') return false;
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] != '\\') {
+        *out += line[i];
+        continue;
+      }
+      const char e = line[++i];
+      if (e == 'u') {
+        *out += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+        i += 4;
+      } else {
+        *out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
+      }
+    }
+    ++i;
+    return true;
+  };
+  if (line.empty() || line[i++] != '{') return std::nullopt;
+  while (i < line.size() && line[i] != '}') {
+    std::string name, value;
+    if (!readString(&name) || line[i++] != ':') return std::nullopt;
+    if (line[i] == '"') {
+      if (!readString(&value)) return std::nullopt;
+    } else {
+      const std::size_t end = line.find_first_of(",}", i);
+      value = line.substr(i, end - i);
+      i = end;
+    }
+    fields[name] = value;
+    if (line[i] == ',') ++i;
+  }
+  return fields;
+}
+
+}  // namespace ostrel::test
