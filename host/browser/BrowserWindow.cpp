@@ -1,10 +1,10 @@
 #include "browser/BrowserWindow.h"
 
+#include <cwctype>
+
 #include "browser/Helpers.h"
 #include "browser/WarningPage.h"
 #include "platform/WinInet.h"
-
-#include <cwctype>
 
 namespace ostrel::host {
 

@@ -83,9 +83,9 @@ class CBrowserWindow final : public IWebBrowser2,
   std::wstring m_location;
   std::vector<IObjectWithSite*> m_helpers;  // counted
   bool m_helpersActive;
-  std::vector<IDispatch*> m_sinks;  // counted; index cookie - 1, null once unadvised
-  bool m_navigating;                // between BeforeNavigate2 and loading
-  bool m_abandoned;                 // the navigation in progress was stopped or replaced
+  std::vector<IDispatch*> m_sinks;        // counted; index cookie - 1, null once unadvised
+  bool m_navigating;                      // between BeforeNavigate2 and loading
+  bool m_abandoned;                       // the navigation in progress was stopped or replaced
   std::optional<std::wstring> m_pending;  // the next navigation to start
   ULONG m_references;
 };

@@ -62,7 +62,8 @@ std::vector<CLSID> RegisteredHelpers() {
   for (DWORD i = 0;; ++i) {
     wchar_t name[256];
     DWORD length = 256;
-    if (RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     CLSID clsid;
     if (CLSIDFromString(name, &clsid) == S_OK) helpers.push_back(clsid);

@@ -28,7 +28,8 @@ std::wstring Reason(DWORD error) {
 }  // namespace
 
 CPageLoader::CPageLoader()
-    : m_session(InternetOpenW(L"ostrel-browser", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)) {}
+    : m_session(
+          InternetOpenW(L"ostrel-browser", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)) {}
 
 CPageLoader::~CPageLoader() {
   if (m_session) InternetCloseHandle(m_session);
@@ -47,7 +48,8 @@ LoadResult CPageLoader::Load(const std::wstring& address) {
     return result;
   }
   DWORD status = 0, size = sizeof status;
-  if (HttpQueryInfoW(page, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+  if (HttpQueryInfoW(page, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                     nullptr))
     result.status = status;
   std::vector<char> buffer(16384);
   DWORD read = 0;

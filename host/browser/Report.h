@@ -13,16 +13,16 @@ enum class Outcome { Allowed, Grey, Black, Reloaded, Error };
 
 struct NavigationReport {
   int window = 1;
-  std::wstring action;       // "navigate" or "continue"
-  std::wstring address;      // what was asked for (for continue: where its link goes)
-  std::wstring location;     // where the window ended
+  std::wstring action;    // "navigate" or "continue"
+  std::wstring address;   // what was asked for (for continue: where its link goes)
+  std::wstring location;  // where the window ended
   Outcome outcome = Outcome::Allowed;
-  std::optional<std::wstring> key;  // var4 of a warning page the window ended on
+  std::optional<std::wstring> key;        // var4 of a warning page the window ended on
   std::vector<std::wstring> navigations;  // every navigation started, the first asked for
-  bool scanned = true;       // false when the filter was paused or inactive
+  bool scanned = true;                    // false when the filter was paused or inactive
   std::wstring notScannedWhy;
   std::optional<unsigned long> status;  // HTTP status, with --fetch
-  std::wstring error;        // for Outcome::Error
+  std::wstring error;                   // for Outcome::Error
 };
 
 const wchar_t* OutcomeName(Outcome outcome);

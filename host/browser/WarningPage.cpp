@@ -33,8 +33,8 @@ std::optional<WarningPage> ParseWarningPage(const std::wstring& address) {
   const std::size_t question = address.find(L'?');
   if (question == std::wstring::npos) return std::nullopt;
   const std::size_t hash = address.find(L'#', question);
-  const std::wstring query =
-      address.substr(question + 1, hash == std::wstring::npos ? std::wstring::npos : hash - question - 1);
+  const std::wstring query = address.substr(
+      question + 1, hash == std::wstring::npos ? std::wstring::npos : hash - question - 1);
   std::optional<std::wstring> var1, var2, var3, var4;
   for (std::size_t start = 0; start <= query.size();) {
     std::size_t end = query.find(L'&', start);

@@ -5,7 +5,8 @@
 
 CModule g_module;
 
-CClassFactory::CClassFactory(CreateInstanceFunc createInstance) : m_createInstance(createInstance) {}
+CClassFactory::CClassFactory(CreateInstanceFunc createInstance)
+    : m_createInstance(createInstance) {}
 
 CClassFactory::~CClassFactory() = default;
 
@@ -40,7 +41,8 @@ CModule::CModule() : m_entries(), m_instance(nullptr), m_libid(), m_locks(0) {}
 
 CModule::~CModule() { Term(); }
 
-void CModule::Init(const ObjectMapEntry* map, std::size_t count, HINSTANCE instance, REFGUID libid) {
+void CModule::Init(const ObjectMapEntry* map, std::size_t count, HINSTANCE instance,
+                   REFGUID libid) {
   Term();
   for (std::size_t i = 0; i < count; ++i)
     m_entries.push_back(Entry{&map[i], new CClassFactory(map[i].createInstance)});

@@ -83,8 +83,8 @@ HRESULT CMyBHO::GetSite(REFIID iid, void** site) {
 }
 
 HRESULT CMyBHO::Attach() {
-  const HRESULT advised =
-      m_connectionPoint->Advise(static_cast<IUnknown*>(GetInterface(IID_IUnknown)), &m_adviseCookie);
+  const HRESULT advised = m_connectionPoint->Advise(
+      static_cast<IUnknown*>(GetInterface(IID_IUnknown)), &m_adviseCookie);
   if (FAILED(advised)) {
     m_active = FALSE;
     return advised;

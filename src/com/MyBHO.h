@@ -40,8 +40,8 @@ class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO> {
   HRESULT OnNavigateComplete();
   HRESULT ScanUrl(BSTR url);
 
-  CComPtr<IUnknown> m_site;  // the site holder's reference
-  CPhishListEngine* m_engine;  // owned; from Attach until OnQuit
+  CComPtr<IUnknown> m_site;                     // the site holder's reference
+  CPhishListEngine* m_engine;                   // owned; from Attach until OnQuit
   CComPtr<IConnectionPoint> m_connectionPoint;  // DWebBrowserEvents2 of the browser
   CComPtr<IWebBrowser2> m_browser;
   CComPtr<IConnectionPointContainer> m_container;

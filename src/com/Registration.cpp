@@ -63,7 +63,8 @@ LSTATUS WriteKey(HKEY parent, const RegKey& key, const std::wstring& modulePath)
 bool HasSubkeys(HKEY key) {
   wchar_t name[ostrel::platform::kMaxKeyNameChars + 1];
   DWORD length = ostrel::platform::kMaxKeyNameChars + 1;
-  return RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS;
+  return RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+         ERROR_NO_MORE_ITEMS;
 }
 
 LSTATUS RemoveKey(HKEY parent, const RegKey& key) {
@@ -105,7 +106,8 @@ std::vector<RegKey> ClassKeys(const CLSID& clsid, const std::wstring& descriptio
   const std::wstring libidText = GuidText(LIBID_OSTRELANTIPHISHINGBHOLib);
   using R = RegKeyRule;
   return {
-      Key(progId, R::Plain, {Default(description)}, {Key(L"CLSID", R::Plain, {Default(clsidText)})}),
+      Key(progId, R::Plain, {Default(description)},
+          {Key(L"CLSID", R::Plain, {Default(clsidText)})}),
       Key(versionlessProgId, R::Plain, {Default(description)},
           {Key(L"CLSID", R::Plain, {Default(clsidText)}),
            Key(L"CurVer", R::Plain, {Default(progId)})}),
@@ -158,29 +160,28 @@ std::vector<RegScript> MyCfgDlgCmdTargetScript() {
   const std::wstring name = L"Ostrel Anti-Phishing Filter";
   // The browser's class for command extensions.
   const std::wstring commandExtensionClass = L"{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}";
-  RegKey extension =
-      Under({L"SOFTWARE", L"Microsoft", L"Internet Explorer", L"Extensions"},
-            Key(GuidText(GUID_MyCommandExtension), RegKeyRule::ForceRemove,
-                {RegValue{L"CLSID", commandExtensionClass},
-                 RegValue{L"ClsidExtension", GuidText(CLSID_MyCfgDlgCmdTarget)},
-                 RegValue{L"MenuText", name}, RegValue{L"MenuStatusBar", name}}));
-  return {RegScript{HKEY_CLASSES_ROOT,
-                    ClassKeys(CLSID_MyCfgDlgCmdTarget, L"MyCfgDlgCmdTarget Class",
-                              L"OstrelAntiPhishingBHO.MyCfgDlgCmdTarget.1",
-                              L"OstrelAntiPhishingBHO.MyCfgDlgCmdTarget")},
-          RegScript{HKEY_LOCAL_MACHINE, {extension}}};
+  RegKey extension = Under({L"SOFTWARE", L"Microsoft", L"Internet Explorer", L"Extensions"},
+                           Key(GuidText(GUID_MyCommandExtension), RegKeyRule::ForceRemove,
+                               {RegValue{L"CLSID", commandExtensionClass},
+                                RegValue{L"ClsidExtension", GuidText(CLSID_MyCfgDlgCmdTarget)},
+                                RegValue{L"MenuText", name}, RegValue{L"MenuStatusBar", name}}));
+  return {
+      RegScript{HKEY_CLASSES_ROOT, ClassKeys(CLSID_MyCfgDlgCmdTarget, L"MyCfgDlgCmdTarget Class",
+                                             L"OstrelAntiPhishingBHO.MyCfgDlgCmdTarget.1",
+                                             L"OstrelAntiPhishingBHO.MyCfgDlgCmdTarget")},
+      RegScript{HKEY_LOCAL_MACHINE, {extension}}};
 }
 
 std::vector<RegScript> TypeLibScript(const GUID& libid) {
   using R = RegKeyRule;
   const std::wstring libidText = GuidText(libid);
   // The library is carried by the module itself (TYPELIB 1).
-  RegKey library = Key(
-      L"TypeLib", R::NoRemove, {},
-      {Key(libidText, R::Plain, {},
-           {Key(L"1.0", R::ForceRemove, {Default(L"OstrelAntiPhishingBHO 1.0 Type Library")},
-                {Key(L"0", R::Plain, {}, {Key(L"win32", R::Plain, {Default(kModuleToken)})}),
-                 Key(L"FLAGS", R::Plain, {Default(L"0")})})})});
+  RegKey library =
+      Key(L"TypeLib", R::NoRemove, {},
+          {Key(libidText, R::Plain, {},
+               {Key(L"1.0", R::ForceRemove, {Default(L"OstrelAntiPhishingBHO 1.0 Type Library")},
+                    {Key(L"0", R::Plain, {}, {Key(L"win32", R::Plain, {Default(kModuleToken)})}),
+                     Key(L"FLAGS", R::Plain, {Default(L"0")})})})});
   // Dual interfaces are marshalled by the automation marshaller.
   const std::wstring automationMarshaller = L"{00020424-0000-0000-C000-000000000046}";
   auto dualInterface = [&](const IID& iid, const std::wstring& name) {
@@ -189,9 +190,8 @@ std::vector<RegScript> TypeLibScript(const GUID& libid) {
                 Key(L"ProxyStubClsid32", R::Plain, {Default(automationMarshaller)}),
                 Key(L"TypeLib", R::Plain, {Default(libidText), RegValue{L"Version", L"1.0"}})});
   };
-  RegKey interfaces =
-      Key(L"Interface", R::NoRemove, {},
-          {dualInterface(IID_IMyBHO, L"IMyBHO"),
-           dualInterface(IID_IMyCfgDlgCmdTarget, L"IMyCfgDlgCmdTarget")});
+  RegKey interfaces = Key(L"Interface", R::NoRemove, {},
+                          {dualInterface(IID_IMyBHO, L"IMyBHO"),
+                           dualInterface(IID_IMyCfgDlgCmdTarget, L"IMyCfgDlgCmdTarget")});
   return {RegScript{HKEY_CLASSES_ROOT, {library, interfaces}}};
 }

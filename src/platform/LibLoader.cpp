@@ -1,13 +1,12 @@
 // Modules over the dynamic loader: a module handle is the loader's own
 // handle (glibc's handle is the object's link map, which is what dladdr1
 // reports for an address, so both routes give the same value).
-#include "platform/LibLoaderApi.h"
-
 #include <dlfcn.h>
 #include <link.h>
 
 #include <string>
 
+#include "platform/LibLoaderApi.h"
 #include "platform/Utf8.h"
 
 namespace {

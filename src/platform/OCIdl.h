@@ -23,14 +23,14 @@ constexpr HRESULT CONNECT_E_ADVISELIMIT = static_cast<HRESULT>(0x80040201u);
 constexpr HRESULT CONNECT_E_CANNOTCONNECT = static_cast<HRESULT>(0x80040202u);
 
 // {FC4801A3-2BA9-11CF-A229-00AA003D7352}
-inline constexpr IID IID_IObjectWithSite = {0xFC4801A3, 0x2BA9, 0x11CF,
-                                            {0xA2, 0x29, 0x00, 0xAA, 0x00, 0x3D, 0x73, 0x52}};
+inline constexpr IID IID_IObjectWithSite = {
+    0xFC4801A3, 0x2BA9, 0x11CF, {0xA2, 0x29, 0x00, 0xAA, 0x00, 0x3D, 0x73, 0x52}};
 // {B196B284-BAB4-101A-B69C-00AA00341D07}
 inline constexpr IID IID_IConnectionPointContainer = {
     0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
 // {B196B286-BAB4-101A-B69C-00AA00341D07}
-inline constexpr IID IID_IConnectionPoint = {0xB196B286, 0xBAB4, 0x101A,
-                                             {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+inline constexpr IID IID_IConnectionPoint = {
+    0xB196B286, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
 
 struct IObjectWithSite : IUnknown {
   virtual HRESULT SetSite(IUnknown* pUnkSite) = 0;

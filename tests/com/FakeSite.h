@@ -94,23 +94,21 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
   ULONG AddRef() override { return ++references; }
   ULONG Release() override { return --references; }
 
-  // IDispatch (nothing of it is used)
+  // IDispatch, and what the helper never calls: not provided.
   HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+  HRESULT GetConnectionInterface(IID*) override { return E_NOTIMPL; }
+  HRESULT GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
+  HRESULT EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
   // IWebBrowser2
-  HRESULT get_HWND(SHANDLE_PTR* window) override {
-    *window = 0x1234;
-    return S_OK;
-  }
-  HRESULT Stop() override {
-    ++stops;
-    return S_OK;
-  }
+  HRESULT get_HWND(SHANDLE_PTR* window) override { return *window = 0x1234, S_OK; }
+  HRESULT Stop() override { return ++stops, S_OK; }
   HRESULT Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
     if (throwOnNavigate) throw std::runtime_error("browser fault");
     navigations.emplace_back(url, SysStringLen(url));
@@ -121,8 +119,6 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
     return S_OK;
   }
 
-  // IConnectionPointContainer
-  HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
   HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
     *point = nullptr;
     if (!offerEvents || !IsEqualIID(iid, DIID_DWebBrowserEvents2)) return CONNECT_E_NOCONNECTION;
@@ -132,15 +128,6 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
   }
 
   // IConnectionPoint
-  HRESULT GetConnectionInterface(IID* iid) override {
-    *iid = DIID_DWebBrowserEvents2;
-    return S_OK;
-  }
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override {
-    *container = static_cast<IConnectionPointContainer*>(this);
-    AddRef();
-    return S_OK;
-  }
   HRESULT Advise(IUnknown* sink, DWORD* cookie) override {
     ++advises;
     *cookie = 0;
@@ -153,14 +140,14 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
     return S_OK;
   }
   HRESULT Unadvise(DWORD cookie) override {
-    if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1]) return CONNECT_E_NOCONNECTION;
+    if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1])
+      return CONNECT_E_NOCONNECTION;
     ++unadvises;
     IDispatch* sink = m_sinks[cookie - 1];
     m_sinks[cookie - 1] = nullptr;
     sink->Release();
     return S_OK;
   }
-  HRESULT EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
  private:
   HRESULT Fire(DISPID event, DISPPARAMS* params) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/LibLoaderApi.h"
-#include "platform/ObjBase.h"
 #include "platform/OCIdl.h"
+#include "platform/ObjBase.h"
 #include "platform/Utf16.h"
 #include "platform/Utf8.h"
 #include "platform/WinReg.h"
@@ -66,7 +66,8 @@ inline std::vector<std::wstring> Subkeys(HKEY hive, const std::wstring& key) {
   for (DWORD i = 0;; ++i) {
     wchar_t name[256];
     DWORD length = 256;
-    if (RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     names.emplace_back(name, length);
   }
@@ -82,7 +83,8 @@ inline std::vector<IObjectWithSite*> CreateHelpers() {
     CLSID clsid;
     void* helper = nullptr;
     if (CLSIDFromString(name.c_str(), &clsid) == S_OK &&
-        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IObjectWithSite, &helper) == S_OK)
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IObjectWithSite, &helper) ==
+            S_OK)
       helpers.push_back(static_cast<IObjectWithSite*>(helper));
   }
   return helpers;

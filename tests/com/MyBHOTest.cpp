@@ -24,8 +24,9 @@ const wchar_t kSettingsKey[] = L"SOFTWARE\\Ostrel\\AntiPhish";
 class MyBHOTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(WriteLocalDatabase("g ^([a-z]+\\.)*grey\\.test(:|/|$)\n"
-                                   "b ^([a-z]+\\.)*evil\\.test(:|/|$)\n"));
+    ASSERT_TRUE(
+        WriteLocalDatabase("g ^([a-z]+\\.)*grey\\.test(:|/|$)\n"
+                           "b ^([a-z]+\\.)*evil\\.test(:|/|$)\n"));
     CSettings::SetGreyRedirectUri(kGreyPage);
     CSettings::SetBlackRedirectUri(kBlackPage);
     // Updates go nowhere: a closed port on this machine, and no first-run
@@ -155,7 +156,8 @@ TEST_F(MyBHOTest, OnlyTheUrlPassedByReferenceIsScanned) {
   IDispatch* sink = nullptr;
   ASSERT_EQ(helper->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink)), S_OK);
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(sink->Invoke(251, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(sink->Invoke(251, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+            S_OK);
   EXPECT_EQ(sink->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr,
                          nullptr, nullptr),
             S_OK);

@@ -101,7 +101,8 @@ TEST_F(BrowserEndToEnd, WarnsOnceAndLetsTheUserContinueOnGreyOnly) {
   // Black: the warning page without var4, reached in one redirect although
   // its own address is on the black list.
   EXPECT_EQ(lines[0].at("outcome"), "black");
-  EXPECT_EQ(lines[0].at("location"), blackPage + "?var1=ZORTBHO&var2=black&var3=" + Site("www.evil"));
+  EXPECT_EQ(lines[0].at("location"),
+            blackPage + "?var1=ZORTBHO&var2=black&var3=" + Site("www.evil"));
   EXPECT_EQ(lines[0].at("key"), "null");
   EXPECT_EQ(lines[0].at("redirects"), "1");
   EXPECT_EQ(lines[0].at("status"), "200");
@@ -168,10 +169,9 @@ TEST(WarningPageScript, ShowsTheAddressAsTextAndLinksOnlyToTheWeb) {
   };
   for (const Case& c : cases) {
     const ProgramRun run = RunProgram(
-        "/usr/bin/env",
-        {"node", (fs::path(__FILE__).parent_path() / "page-check.js").string(),
-         std::string(OSTREL_WEB_DIR) + "/warning.js",
-         "http://127.0.0.1/grey.html?var1=ZORTBHO&var2=grey&" + c.query});
+        "/usr/bin/env", {"node", (fs::path(__FILE__).parent_path() / "page-check.js").string(),
+                         std::string(OSTREL_WEB_DIR) + "/warning.js",
+                         "http://127.0.0.1/grey.html?var1=ZORTBHO&var2=grey&" + c.query});
     ASSERT_EQ(run.status, 0) << c.query << ": " << run.err;
     const std::optional<JsonLine> page = ParseJsonLine(run.out.substr(0, run.out.find('\n')));
     ASSERT_TRUE(page) << run.out;

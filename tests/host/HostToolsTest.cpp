@@ -23,9 +23,9 @@ namespace {
 
 std::string PlatformLibrary() {
   HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&CoCreateGuid), &module);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&CoCreateGuid), &module);
   wchar_t path[4096] = {};
   GetModuleFileNameW(module, path, 4096);
   return ostrel::platform::ToUtf8(path);
@@ -38,7 +38,8 @@ bool Contains(const std::string& text, const std::string& part) {
 // A GET through the platform's HTTP client: the status and the body.
 std::pair<DWORD, std::string> Get(const std::string& url) {
   HINTERNET session = InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  HINTERNET file = InternetOpenUrlW(session, ostrel::platform::FromUtf8(url).c_str(), nullptr, 0, 0, 0);
+  HINTERNET file =
+      InternetOpenUrlW(session, ostrel::platform::FromUtf8(url).c_str(), nullptr, 0, 0, 0);
   DWORD status = 0, size = sizeof status;
   std::string body;
   if (file) {
@@ -83,14 +84,16 @@ TEST(HostTools, RegistrationAndWhatTheBrowserNeedsOfIt) {
   StringFromGUID2(CLSID_MyBHO, clsid, 40);
   const std::wstring server = std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32";
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_SET_VALUE, &key),
+            ERROR_SUCCESS);
   const std::string moved = ostrel::platform::ToUtf16Le(L"/nonexistent/OstrelAntiPhishingBHO.so");
   RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(moved.data()),
                  static_cast<DWORD>(moved.size()));
   RegCloseKey(key);
   run = RunProgram(OSTREL_BROWSER, {"about:blank"});
   EXPECT_EQ(run.status, 3);
-  EXPECT_TRUE(Contains(run.err, "/nonexistent/OstrelAntiPhishingBHO.so cannot be loaded")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "/nonexistent/OstrelAntiPhishingBHO.so cannot be loaded"))
+      << run.err;
 
   run = RunProgram(OSTREL_REGSVR, {"/u", OSTREL_MODULE});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -127,9 +130,10 @@ TEST(HostTools, TheStaticServerServesItsFolderOnly) {
   std::filesystem::create_directories(folder + "/sub");
   ASSERT_TRUE(WriteFileBytes(folder + "/sub/page.html", "<p>page</p>"));
   ASSERT_TRUE(WriteFileBytes(TestRoot() + "/secret.txt", "secret"));
-  for (const std::vector<std::string>& wrong :
-       {std::vector<std::string>{}, {TestRoot() + "/secret.txt"}, {folder, "--port", "http"},
-        {folder, "--port", "70000"}})
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{},
+                                                {TestRoot() + "/secret.txt"},
+                                                {folder, "--port", "http"},
+                                                {folder, "--port", "70000"}})
     EXPECT_EQ(RunProgram(OSTREL_SERVE, wrong).status, 2);
 
   StaticServer server(folder);

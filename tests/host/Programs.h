@@ -14,6 +14,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,7 +74,8 @@ class Program {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       pollfd p{m_out, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        return std::nullopt;
       char chunk[4096];
       const ssize_t n = read(m_out, chunk, sizeof chunk);
       if (n <= 0) return std::nullopt;
@@ -121,45 +123,35 @@ class StaticServer {
   std::string m_base;
 };
 
-// One line of ostrel-browser --json: field name to its value as text
-// (strings decoded, null as "null", numbers and booleans as written).
+// One line of ostrel-browser --json (a flat object): field name to its
+// value as text (strings unescaped, null, numbers and booleans as written).
 using JsonLine = std::map<std::string, std::string>;
 
 inline std::optional<JsonLine> ParseJsonLine(const std::string& line) {
+  static const std::regex field(R"re("(\w+)":(?:"((?:[^"\\]|\\.)*)"|([^,"}]*))(,|\}$))re");
   JsonLine fields;
-  std::size_t i = 0;
-  auto readString = [&](std::string* out) {
-    if (line[i] != '"') return false;
-    for (++i; i < line.size() && line[i] != '"'; ++i) {
-      if (line[i] != '\\') {
-        *out += line[i];
-        continue;
-      }
-      const char e = line[++i];
-      if (e == 'u') {
-        *out += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+  std::size_t matched = 1;
+  for (auto it = std::sregex_iterator(line.begin(), line.end(), field);
+       it != std::sregex_iterator(); ++it) {
+    std::string value = (*it)[3].matched ? (*it)[3].str() : std::string();
+    const std::string quoted = (*it)[2].str();
+    for (std::size_t i = 0; i < quoted.size(); ++i) {
+      if (quoted[i] != '\\') {
+        value += quoted[i];
+      } else if (quoted[++i] == 'u') {
+        value += static_cast<char>(std::stoi(quoted.substr(i + 1, 4), nullptr, 16));
         i += 4;
       } else {
-        *out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
+        value += quoted[i] == 'n'   ? '\n'
+                 : quoted[i] == 'r' ? '\r'
+                 : quoted[i] == 't' ? '\t'
+                                    : quoted[i];
       }
     }
-    ++i;
-    return true;
-  };
-  if (line.empty() || line[i++] != '{') return std::nullopt;
-  while (i < line.size() && line[i] != '}') {
-    std::string name, value;
-    if (!readString(&name) || line[i++] != ':') return std::nullopt;
-    if (line[i] == '"') {
-      if (!readString(&value)) return std::nullopt;
-    } else {
-      const std::size_t end = line.find_first_of(",}", i);
-      value = line.substr(i, end - i);
-      i = end;
-    }
-    fields[name] = value;
-    if (line[i] == ',') ++i;
+    fields[(*it)[1].str()] = value;
+    matched += static_cast<std::size_t>(it->length());
   }
+  if (line.empty() || line[0] != '{' || matched != line.size()) return std::nullopt;
   return fields;
 }
 
