@@ -55,6 +55,13 @@ HandleTable& Table() {
 
 std::mutex g_limitsMutex;
 HttpLimits g_limits;
+std::atomic<bool> g_loopbackOnly{false};
+
+// "Any host, any port: to 127.0.0.1, same port", for ConfineHttpToLoopback.
+curl_slist* LoopbackRoute() {
+  static curl_slist* route = curl_slist_append(nullptr, "::127.0.0.1:");
+  return route;
+}
 
 HttpLimits CurrentLimits() {
   std::lock_guard<std::mutex> lock(g_limitsMutex);
@@ -193,7 +200,10 @@ bool Configure(CURL* curl, const InternetObject& session, const std::string& url
   set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectBody));
   set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer));
   if (!session.agent.empty()) set(curl_easy_setopt(curl, CURLOPT_USERAGENT, session.agent.c_str()));
-  if (session.accessType == INTERNET_OPEN_TYPE_DIRECT) {
+  if (g_loopbackOnly.load()) {
+    set(curl_easy_setopt(curl, CURLOPT_CONNECT_TO, LoopbackRoute()));
+    set(curl_easy_setopt(curl, CURLOPT_PROXY, ""));
+  } else if (session.accessType == INTERNET_OPEN_TYPE_DIRECT) {
     set(curl_easy_setopt(curl, CURLOPT_PROXY, ""));
   } else if (session.accessType == INTERNET_OPEN_TYPE_PROXY) {
     set(curl_easy_setopt(curl, CURLOPT_PROXY, session.proxy.c_str()));
@@ -233,6 +243,8 @@ void SetHttpLimits(const HttpLimits& limits) {
 }
 
 HttpLimits GetHttpLimits() { return CurrentLimits(); }
+
+void ConfineHttpToLoopback(bool on) { g_loopbackOnly.store(on); }
 
 }  // namespace ostrel::platform::testing
 

@@ -77,4 +77,10 @@ struct HttpLimits {
 void SetHttpLimits(const HttpLimits& limits);
 HttpLimits GetHttpLimits();
 
+// While on, every fetch of this process connects to 127.0.0.1 at the port
+// its address names, whatever the host, and ignores proxies: no name is
+// looked up and nothing leaves the machine. The test programs turn it on
+// for every test, so a list built with the default addresses stays local.
+void ConfineHttpToLoopback(bool on);
+
 }  // namespace ostrel::platform::testing

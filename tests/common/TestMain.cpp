@@ -1,5 +1,6 @@
 // Test entry point: isolates this process's registry, kernel objects and
-// temporary folder before any test or static object can touch them (the
+// temporary folder before any test or static object can touch them, and
+// keeps its HTTP fetches on the loopback interface (the
 // module-wide defaults are built during static initialisation, so the
 // isolation runs as an early constructor, ahead of them).
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "common/TestEnv.h"
+#include "platform/Testing.h"
 
 namespace {
 
@@ -29,6 +31,9 @@ __attribute__((constructor(101))) void Isolate() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Nothing a test does reaches past this machine, not even a name lookup
+  // for a list's default update address.
+  ostrel::platform::testing::ConfineHttpToLoopback(true);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -8,6 +8,7 @@
 
 #include "common/Database.h"
 #include "common/HttpServer.h"
+#include "platform/Testing.h"
 #include "platform/WinError.h"
 #include "support/Exception.h"
 #include "update/Remote.h"
@@ -65,9 +66,15 @@ TEST(HttpTest, ARequestIsAPlainUncachedGetWithTheAgentAndEnvironmentProxy) {
   EXPECT_EQ(server.LastHeader("/h", "Pragma"), "no-cache");
   EXPECT_FALSE(Fetcher(server.WideUrl("/caf\u00e9 x")).Fetch());  // sent as /caf%C3%A9%20x
   EXPECT_EQ(server.Count("/caf\xc3\xa9 x"), 1);
+  // Test programs keep every fetch on this machine: any host is 127.0.0.1.
+  const std::wstring port = server.WideUrl("").substr(server.WideUrl("").rfind(L':'));
+  ASSERT_TRUE(Fetcher(L"http://elsewhere.invalid" + port + L"/h").Fetch());
+  EXPECT_EQ(server.Count("/h"), 2);
+  ostrel::platform::testing::ConfineHttpToLoopback(false);  // the proxy is local too
   setenv("http_proxy", server.Url("").c_str(), 1);  // this server plays the proxy
   EXPECT_FALSE(Fetcher(L"http://origin.invalid/through-proxy").Fetch());
   unsetenv("http_proxy");
+  ostrel::platform::testing::ConfineHttpToLoopback(true);
   EXPECT_EQ(server.Count("http://origin.invalid/through-proxy"), 1);
 }
 
