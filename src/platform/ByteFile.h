@@ -2,13 +2,18 @@
 // stream buffer, one character per byte (the byte in the character's low 8
 // bits; only those bits are written).
 // Promises: opening never follows a symbolic link in the last path element
-// (a link there fails the open). A file opened for replacement is written
+// (a link there fails the open), never blocks (a FIFO or device at the path
+// fails the open: only regular files are read or replaced), and a read
+// that fails is an error, never an early end of the file: the buffer throws
+// std::ios_base::failure, which a stream reading it turns into badbit
+// without eofbit. A file opened for replacement is written
 // under a new name beside its target and takes the target's place only when
 // Close succeeds (data flushed to disk, then renamed over the target), so a
 // reader sees the old content or the new, never a part; if any write fails,
 // or the buffer is destroyed without Close, the target stays as it was and
 // the new file is removed. Reading supports seeking back to any absolute
-// position. Names are wide strings, UTF-8 on disk. One thread at a time.
+// position. Names are wide strings, UTF-8 on disk. Every failure leaves a
+// reason for people in GetErrorText. One thread at a time.
 #pragma once
 
 #include <streambuf>
@@ -22,19 +27,28 @@ namespace ostrel::platform {
 class ByteFileBuf : public std::wstreambuf {
  public:
   enum class Mode { Read, Replace };
+  // Whose file it is. System: the filter's own files, as promised above, a
+  // new file private to the user. Person: a file a person names to a tool:
+  // read through a link as any program reads (a replacement still refuses
+  // a link, which it would cut), a new file given the permissions the
+  // process's file-creation mask allows, as any program's output.
+  enum class Origin { System, Person };
 
   ByteFileBuf();
   ByteFileBuf(const ByteFileBuf&) = delete;
   ByteFileBuf& operator=(const ByteFileBuf&) = delete;
   ~ByteFileBuf() override;
 
-  bool Open(const std::wstring& path, Mode mode);
+  bool Open(const std::wstring& path, Mode mode, Origin origin = Origin::System);
   bool IsOpen() const;
   // Read: closes. Replace: commits the new content; false (target kept) when
   // anything failed along the way.
   bool Close();
   // Replace: drops the new content, keeping the target as it was.
   void Discard();
+  // Why the last Open, read, write or Close failed ("No such file or
+  // directory", "it is a symbolic link"); empty after success.
+  const std::string& GetErrorText() const;
 
  protected:
   int_type underflow() override;
@@ -46,10 +60,14 @@ class ByteFileBuf : public std::wstreambuf {
 
  private:
   bool FlushPending();
+  // Record why something failed; both answer false.
+  bool Fail(int error);
+  bool Fail(const char* reason);
 
   int m_fd = -1;
   Mode m_mode = Mode::Read;
   bool m_failed = false;
+  std::string m_error;
   std::string m_target;     // replace mode: the file to be replaced
   std::string m_temporary;  // replace mode: the new file beside it
   long long m_position = 0;  // read mode: file offset of the buffer's end
@@ -61,9 +79,12 @@ class ByteFileBuf : public std::wstreambuf {
 
 // Attributes of a file, without following a link in the last element;
 // INVALID_FILE_ATTRIBUTES (with the last error set) when nothing is there.
+// FILE_ATTRIBUTE_DEVICE marks what is neither a file, a folder nor a link
+// (a FIFO, socket or device).
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 

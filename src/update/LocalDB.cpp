@@ -52,5 +52,11 @@ bool CLocalDB::Save(std::wistream& source) {
 
 bool CLocalDB::Exists() {
   const std::wstring name = CSettings::GetDBFileName(CSettings::DefaultDBFileName);
-  return !name.empty() && GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (name.empty()) return false;
+  // What Open refuses (a link, a folder, a FIFO or device) counts as no
+  // file, so that an update is forced rather than the list never loading.
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
+                         FILE_ATTRIBUTE_DEVICE));
 }

@@ -40,7 +40,8 @@ class CLocalDB {
   // holds exactly those bytes; otherwise the old file is unchanged.
   bool Save(std::wistream& source);
 
-  // Whether a file of the configured name exists.
+  // Whether a file of the configured name exists that Open could open: a
+  // link, folder, FIFO or device there counts as no file.
   static bool Exists();
 
  private:

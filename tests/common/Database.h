@@ -3,6 +3,8 @@
 // local database file named by the settings.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 
@@ -27,8 +29,16 @@ inline std::wistringstream ContainerStream(const std::string& plain) {
   return std::wistringstream(Widen(Container(plain)));
 }
 
-// The local database file of this test process, named in the settings.
-inline std::string LocalDatabasePath() { return TestRoot() + "/tmp/local.dat"; }
+// The local database file of the running test, named in the settings: one
+// per test, so a file an earlier test left behind in the same process
+// cannot change another's outcome.
+inline std::string LocalDatabasePath() {
+  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "local";
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return TestRoot() + "/tmp/" + name + ".dat";
+}
 
 inline void UseLocalDatabase(const std::string& path = LocalDatabasePath()) {
   CSettings::SetDBFileName(platform::FromUtf8(path));
