@@ -1,51 +1,59 @@
-// The enciphered container: round trips, checksum verdicts and what one
-// damaged byte does.
+// The enciphered container: known answers that pin the format, round trips,
+// checksum verdicts and what one damaged byte does.
 #include <gtest/gtest.h>
 
-#include <random>
+#include <cstdint>
 #include <string>
 
 #include "update/Cipher.h"
 
 namespace {
 
-std::string RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(rng() & 0xFF);
-  return s;
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char b : bytes) hex += {kDigits[b >> 4], kDigits[b & 15]};
+  return hex;
+}
+
+std::uint64_t Fnv1a(const std::string& bytes) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ull;
+  return h;
 }
 
 }  // namespace
 
-TEST(CipherTest, TinyContainersHaveFixedVerdicts) {
-  const CDecrypt empty{std::string()};
-  EXPECT_FALSE(empty.IsValid());
-  EXPECT_EQ(empty.GetLength(), 0u);
-
-  const CDecrypt zero{std::string(1, '\0')};
-  EXPECT_TRUE(zero.IsValid());
-  EXPECT_EQ(zero.GetResult(), "");
-
-  EXPECT_FALSE(CDecrypt(std::string(1, '\x01')).IsValid());
-
-  const CEncrypt nothing{std::string()};
-  EXPECT_EQ(nothing.GetResult(), "");
-  EXPECT_FALSE(CDecrypt(nothing.GetResult()).IsValid());
+// Every database and metadata file ever published depends on these bytes:
+// a change to a rotation, the mix or the order of the steps shows here.
+TEST(CipherTest, KnownAnswersPinTheFormat) {
+  const struct {
+    std::string plain, container;
+  } known[] = {
+      {"b ^evil\\.test/\n", "f511a9e63d06061ef608d6cb65cdb380"},
+      {"w ^www\\.bank\\.test/\r\ng ^grey\\.test/\n",
+       "5d11a9627df60050e58253c76fc97c79a5d38c0a834085e0e3a45055e258894618d771af64"},
+      {std::string("\x00\xff", 2), "e6efd5"},
+  };
+  for (const auto& k : known) EXPECT_EQ(Hex(CEncrypt(k.plain).GetResult()), k.container) << k.plain;
+  // Longer than the key table (994) and the position term (256).
+  std::string plain;
+  for (int i = 0; i < 1200; ++i) plain += static_cast<char>((i * 31 + 7) & 0xFF);
+  const std::string container = CEncrypt(plain).GetResult();
+  EXPECT_EQ(Hex(container.substr(990, 10)), "fabd1299da23c5b6605a");
+  EXPECT_EQ(Hex(container.substr(1197)), "b38d6b34");  // the last, the checksum
+  EXPECT_EQ(Fnv1a(container), 0x302c78ceead82ca3ull);
+  const CDecrypt back(container);
+  EXPECT_TRUE(back.IsValid());
+  EXPECT_EQ(back.GetResult(), plain);
 }
 
-TEST(CipherTest, AnyTextRoundTripsWithAValidChecksum) {
-  for (std::size_t n : {1u, 2u, 255u, 256u, 993u, 994u, 995u, 5000u}) {
-    const std::string plain = RandomBytes(n, static_cast<unsigned>(n));
-    const CEncrypt enciphered(plain);
-    ASSERT_EQ(enciphered.GetLength(), n + 1);
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < n; ++i) sum += static_cast<unsigned char>(enciphered.GetResult()[i]);
-    EXPECT_EQ(static_cast<unsigned char>(enciphered.GetResult()[n]), sum % 256);
-    const CDecrypt deciphered(enciphered.GetResult());
-    EXPECT_TRUE(deciphered.IsValid()) << n;
-    EXPECT_EQ(deciphered.GetResult(), plain) << n;
-  }
+TEST(CipherTest, TinyContainersHaveFixedVerdicts) {
+  EXPECT_FALSE(CDecrypt(std::string()).IsValid());
+  EXPECT_TRUE(CDecrypt(std::string(1, '\0')).IsValid());
+  EXPECT_EQ(CDecrypt(std::string(1, '\0')).GetResult(), "");
+  EXPECT_FALSE(CDecrypt(std::string(1, '\x01')).IsValid());
+  EXPECT_EQ(CEncrypt(std::string()).GetResult(), "");  // no checksum byte: invalid
 }
 
 TEST(CipherTest, OneDamagedByteChangesOnlyItsPlainByteAndTheVerdict) {
@@ -55,33 +63,6 @@ TEST(CipherTest, OneDamagedByteChangesOnlyItsPlainByteAndTheVerdict) {
   const CDecrypt damaged(container);
   EXPECT_FALSE(damaged.IsValid());
   ASSERT_EQ(damaged.GetResult().size(), plain.size());
-  for (std::size_t i = 0; i < plain.size(); ++i) {
-    if (i == 5)
-      EXPECT_NE(damaged.GetResult()[i], plain[i]);
-    else
-      EXPECT_EQ(damaged.GetResult()[i], plain[i]) << i;
-  }
-  // Two changes that cancel out in the sum pass the checksum.
-  std::string balanced = CEncrypt(plain).GetResult();
-  balanced[1] = static_cast<char>(balanced[1] + 3);
-  balanced[2] = static_cast<char>(balanced[2] - 3);
-  EXPECT_TRUE(CDecrypt(balanced).IsValid());
-  EXPECT_NE(CDecrypt(balanced).GetResult(), plain);
+  for (std::size_t i = 0; i < plain.size(); ++i)
+    EXPECT_EQ(damaged.GetResult()[i] != plain[i], i == 5) << i;
 }
-
-TEST(CipherTest, TheSameByteEnciphersByItsPosition) {
-  const CEncrypt e(std::string(2000, 'a'));
-  std::string distinct;
-  for (std::size_t i = 0; i < 64; ++i)
-    if (distinct.find(e.GetResult()[i]) == std::string::npos) distinct += e.GetResult()[i];
-  EXPECT_GT(distinct.size(), 16u);
-  // Key and position terms repeat together only every lcm(994, 256) bytes.
-  EXPECT_NE(e.GetResult().substr(0, 100), e.GetResult().substr(994, 100));
-  EXPECT_EQ(CEdBase::GetKeyLength(), 994u);
-  for (std::size_t i = 0; i < 994; ++i) {
-    EXPECT_GE(CEdBase::GetKeyByte(i), 0x21);
-    EXPECT_LE(CEdBase::GetKeyByte(i), 0x7E);
-  }
-  EXPECT_EQ(CEdBase::GetKeyByte(994 + 7), CEdBase::GetKeyByte(7));
-}
-
