@@ -78,12 +78,14 @@ std::size_t CPhishListEntries::GetCount() {
 void CPhishListEntries::UnloadDirty() {
   CCriticalSectionLock lock(m_lock);
   TraceMessage(L"Unloading dirty\r\n");
+  m_carriedTexts.clear();
   std::vector<std::unique_ptr<CPhishListItem>> kept;
   for (auto& entry : m_entries) {
     if (entry->GetKind() != LIST_KIND_WHITE) continue;  // destroyed with the old vector
     TraceMessage(L"Adding %s - %c to temporary white list\r\n", TextOf(*entry).c_str(),
                  entry->GetKindChar());
     m_tempWhiteList.insert(TextOf(*entry));
+    m_carriedTexts.insert(TextOf(*entry));
     kept.push_back(std::move(entry));
   }
   m_entries.swap(kept);
@@ -102,12 +104,16 @@ void CPhishListEntries::AddEntry(CPhishListItem* entry) {
       m_tempWhiteList.erase(carried);
       return;
     }
+    // Another copy of a carried-over white text: the white entry stands
+    // for it as well. Appending it would add one entry at every reload.
+    if (m_carriedTexts.count(text)) return;
   }
   m_entries.push_back(std::move(owned));
 }
 
 void CPhishListEntries::UnloadRedundant() {
   CCriticalSectionLock lock(m_lock);
+  m_carriedTexts.clear();  // every line of the load is in
   if (m_tempWhiteList.empty()) return;
   TraceMessage(L"Unloading redundent\r\n");
   for (auto it = m_entries.begin(); it != m_entries.end();) {
@@ -194,7 +200,12 @@ std::unique_ptr<CPhishListItem> CPhishListEntries::ParseFields(const std::wstrin
     entry->SetPattern(fields[1]);
   } catch (const boost::regex_error& e) {
     TraceMessage(L"Bad regex: %s", fields[1].c_str());
-    if (rejection) *rejection = L"pattern does not compile: " + ostrel::platform::FromUtf8(e.what());
+    if (rejection) {
+      const std::wstring what = ostrel::platform::FromUtf8(e.what());
+      *rejection = e.code() == boost::regex_constants::error_size
+                       ? what
+                       : L"pattern does not compile: " + what;
+    }
     return nullptr;
   }
   return entry;

@@ -59,11 +59,13 @@ class CPhishListEntries {
   std::wstring DecryptStream(std::wistream& stream);
   void AddLine(std::wstring line);
   // A new entry made from a database line (the caller owns it), or null for
-  // a line with fewer than two fields or a pattern that does not compile.
+  // a line with fewer than two fields, or a pattern too long or that does
+  // not compile.
   CPhishListItem* ParseLine(std::wstring line);
 
   // The parsing of ParseLine with the reason of a rejection ("too few
-  // fields", or the pattern's error), for tools that report it.
+  // fields", a pattern too long, or the pattern's error), for tools that
+  // report it.
   static std::unique_ptr<CPhishListItem> ParseFields(const std::wstring& line,
                                                      std::wstring* rejection);
 
@@ -79,4 +81,7 @@ class CPhishListEntries {
   // without it (EnsureLoaded's test), hence atomic.
   std::atomic<LONGLONG> m_loadStamp;
   std::set<std::wstring> m_tempWhiteList;  // white texts carried by the load in progress
+  // Every white text carried by the load in progress, consumed or not: a
+  // line repeating one is dropped, as the first copy was.
+  std::set<std::wstring> m_carriedTexts;
 };

@@ -1,6 +1,47 @@
 #include "phishlist/PhishListItem.h"
 
+#include <boost/iterator/iterator_adaptor.hpp>
+
+#include <string>
+
 #include "support/Trace.h"
+
+namespace {
+
+// A pointer into the subject under a type of its own. The library ships a
+// compiled matcher for the standard iterator types, whose state budget grows
+// with the square of the pattern's length; for this type the matcher is
+// compiled here, with the budget below.
+class SubjectIterator : public boost::iterator_adaptor<SubjectIterator, const wchar_t*> {
+ public:
+  SubjectIterator() = default;
+  explicit SubjectIterator(const wchar_t* p) : iterator_adaptor(p) {}
+};
+
+constexpr std::ptrdiff_t kBaseStates = 10000;
+constexpr std::ptrdiff_t kStatesPerCharacter = 6;
+constexpr std::ptrdiff_t kPatternCharactersPerShare = 32;
+
+std::ptrdiff_t StateBudget(std::ptrdiff_t subjectLength, std::ptrdiff_t patternLength) {
+  const std::ptrdiff_t shares = 1 + patternLength / kPatternCharactersPerShare;
+  return (kBaseStates + kStatesPerCharacter * subjectLength) / shares;
+}
+
+}  // namespace
+
+namespace boost {
+namespace BOOST_REGEX_DETAIL_NS {
+
+// The number of states a search of SubjectIterator may visit before the
+// matcher gives up (error_complexity).
+template <>
+void perl_matcher<SubjectIterator, std::allocator<sub_match<SubjectIterator>>,
+                  wregex::traits_type>::estimate_max_state_count(std::random_access_iterator_tag*) {
+  max_state_count = StateBudget(last - base, static_cast<std::ptrdiff_t>(re.size()));
+}
+
+}  // namespace BOOST_REGEX_DETAIL_NS
+}  // namespace boost
 
 CPhishListItem::CPhishListItem() : m_kind(LIST_KIND_NONE) {}
 
@@ -46,6 +87,12 @@ const CUri* CPhishListItem::GetUriObject() const { return m_uri.get(); }
 const boost::wregex& CPhishListItem::GetRegex() const { return m_regex; }
 
 void CPhishListItem::SetPattern(const std::wstring& text) {
+  if (text.size() > kMaxPatternLength) {
+    throw boost::regex_error("pattern longer than " + std::to_string(kMaxPatternLength) +
+                                 " characters",
+                             boost::regex_constants::error_size,
+                             static_cast<std::ptrdiff_t>(kMaxPatternLength));
+  }
   m_uri = std::make_unique<CUri>(text);
   m_regex.assign(m_uri->GetUri(), boost::regex_constants::perl | boost::regex_constants::icase);
 }
@@ -53,8 +100,9 @@ void CPhishListItem::SetPattern(const std::wstring& text) {
 bool CPhishListItem::Matches(const std::wstring& subject) const {
   if (m_regex.empty()) return false;
   try {
-    boost::wsmatch ignored;
-    return boost::regex_search(subject, ignored, m_regex);
+    const SubjectIterator first(subject.data()), last(subject.data() + subject.size());
+    boost::match_results<SubjectIterator> ignored;
+    return boost::regex_search(first, last, ignored, m_regex);
   } catch (const std::exception& e) {
     // The engine gave up (complexity or stack limit); the entry does not match.
     TraceMessage(L"Pattern search abandoned: %hs\r\n", e.what());

@@ -1,6 +1,8 @@
 // CPhishListItem: one entry of a phish list: a kind (white, grey, black or
 // none) and a pattern, held as the CUri of its text and compiled once into a
-// case-insensitive Perl-syntax regular expression. The list owns its
+// case-insensitive Perl-syntax regular expression. The work one search may
+// cost is bounded (pattern length, matching states), so a hostile entry
+// cannot stall the lookups behind the list's lock. The list owns its
 // entries and guards them with its own lock; an entry has no lock.
 #pragma once
 
@@ -37,12 +39,20 @@ class CPhishListItem {
   const CUri* GetUriObject() const;
   const boost::wregex& GetRegex() const;
 
+  // Longest pattern text accepted, in characters.
+  static constexpr std::size_t kMaxPatternLength = 512;
+
   // Holds text as a CUri and compiles its GetUri(). A pattern that does not
-  // compile raises boost::regex_error to the caller.
+  // compile raises boost::regex_error to the caller; so does one longer
+  // than kMaxPatternLength, with the code error_size.
   void SetPattern(const std::wstring& text);
 
-  // Whether the pattern occurs anywhere in subject. A search the regular-
-  // expression engine gives up on (too complex, out of stack) is no match.
+  // Whether the pattern occurs anywhere in subject. A search is allowed
+  // (10,000 + 6 per subject character) matching states, divided by one per
+  // 32 characters of pattern (a state may compare a whole literal run):
+  // ordinary entries need a few states per character at most, while nested
+  // repeats would need millions. A search that runs out, or that the
+  // engine gives up on otherwise, is no match.
   bool Matches(const std::wstring& subject) const;
 
  private:
