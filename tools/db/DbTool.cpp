@@ -1,17 +1,14 @@
 #include "db/DbTool.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <exception>
+#include <istream>
 #include <new>
+#include <ostream>
 
 #include "db/DbImport.h"
 #include "db/DbMetadata.h"
 #include "db/DbText.h"
+#include "platform/ByteFile.h"
 #include "platform/Utf8.h"
 #include "support/Exception.h"
 #include "update/Cipher.h"
@@ -19,6 +16,7 @@
 namespace ostrel::tools::db {
 namespace {
 
+using ostrel::platform::ByteFileBuf;
 using ostrel::platform::FromUtf8;
 using ostrel::platform::ToUtf8;
 
@@ -69,22 +67,8 @@ const char* const kProgram = "ostrel-db: ";
 
 std::string Quoted(const std::wstring& path) { return "'" + ToUtf8(path) + "'"; }
 
-std::string SystemError(const char* action, const std::wstring& path, int code) {
-  return std::string("cannot ") + action + " " + Quoted(path) + ": " + std::strerror(code);
-}
-
-// Closes fd and removes the unfinished file; keeps errno for the message.
-void Abandon(int fd, const std::string& name) {
-  const int saved = errno;
-  if (fd >= 0) ::close(fd);
-  ::unlink(name.c_str());
-  errno = saved;
-}
-
-mode_t NewFileMode() {
-  const mode_t mask = ::umask(0);  // the only way to read it; set straight back
-  ::umask(mask);
-  return 0666 & ~mask;
+std::string Failure(const char* action, const std::wstring& path, const ByteFileBuf& file) {
+  return std::string("cannot ") + action + " " + Quoted(path) + ": " + file.GetErrorText();
 }
 
 bool ReadInput(const std::wstring& path, std::string* bytes, std::ostream& err) {
@@ -122,79 +106,44 @@ void PrintExplanation(const std::wstring& address, const Explanation& e, std::si
 }  // namespace
 
 bool ReadBytes(const std::wstring& path, std::string* bytes, std::string* error) {
-  const std::string name = ToUtf8(path);
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = SystemError("read", path, errno);
+  ByteFileBuf file;
+  if (!file.Open(path, ByteFileBuf::Mode::Read, ByteFileBuf::Origin::Person)) {
+    *error = Failure("read", path, file);
     return false;
   }
+  std::wistream in(&file);
   bytes->clear();
-  char chunk[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = SystemError("read", path, errno);
-      ::close(fd);
-      return false;
-    }
-    bytes->append(chunk, static_cast<std::size_t>(n));
+  wchar_t chunk[4096];
+  do {
+    in.read(chunk, sizeof chunk / sizeof chunk[0]);
+    for (std::streamsize i = 0; i < in.gcount(); ++i)
+      bytes->push_back(static_cast<char>(static_cast<unsigned>(chunk[i]) & 0xFF));
+  } while (in);
+  if (in.bad()) {  // a read error, not the end of the file
+    *error = Failure("read", path, file);
+    return false;
   }
-  ::close(fd);
   return true;
 }
 
 bool WriteBytesAtomically(const std::wstring& path, const std::string& bytes, std::string* error) {
-  const std::string name = ToUtf8(path);
-  if (name.empty()) {
+  if (path.empty()) {
     *error = "cannot write to an empty file name";
     return false;
   }
   // A link would be replaced by a file rather than written through, and a
-  // folder or device cannot be replaced at all: refuse both up front.
-  mode_t mode = NewFileMode();
-  struct stat st;
-  if (::lstat(name.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      *error = "cannot write " + Quoted(path) +
-               (S_ISLNK(st.st_mode) ? ": it is a symbolic link" : ": it is not a regular file");
-      return false;
-    }
-    mode = st.st_mode & 07777;  // a replaced file keeps its permissions
-  } else if (errno != ENOENT) {
-    *error = SystemError("write", path, errno);
+  // folder or device cannot be replaced at all: the buffer refuses both.
+  ByteFileBuf file;
+  if (!file.Open(path, ByteFileBuf::Mode::Replace, ByteFileBuf::Origin::Person)) {
+    *error = Failure("write", path, file);
     return false;
   }
-
-  std::string temporary = name + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    *error = SystemError("write", path, errno);
-    return false;
-  }
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      Abandon(fd, temporary);
-      *error = SystemError("write", path, errno);
-      return false;
-    }
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
-    Abandon(fd, temporary);
-    *error = SystemError("write", path, errno);
-    return false;
-  }
-  if (::close(fd) != 0 || ::rename(temporary.c_str(), name.c_str()) != 0) {
-    Abandon(-1, temporary);
-    *error = SystemError("write", path, errno);
-    return false;
+  const std::wstring chars = Widen(bytes);
+  std::wostream out(&file);
+  if (!out.write(chars.data(), static_cast<std::streamsize>(chars.size())).flush() ||
+      !file.Close()) {
+    *error = Failure("write", path, file);
+    return false;  // the buffer removes the unfinished file; path is as it was
   }
   return true;
 }
