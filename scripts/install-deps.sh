@@ -21,6 +21,10 @@ PACKAGES=(
   libclang-rt-14-dev
 )
 
+# The URL differential test asks Node.js's URL parser; Debian's nodejs only
+# where the machine has no node of its own.
+if ! command -v node >/dev/null 2>&1; then PACKAGES+=(nodejs); fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
