@@ -2,18 +2,18 @@
 // stream buffer, one character per byte (the byte in the character's low 8
 // bits; only those bits are written).
 // Promises: opening never follows a symbolic link in the last path element
-// (a link there fails the open), never blocks (a FIFO or device at the path
-// fails the open: only regular files are read or replaced), and a read
+// (a link there fails the open) and never blocks: only regular files are
+// read or replaced, so a FIFO or device at the path fails the open. A read
 // that fails is an error, never an early end of the file: the buffer throws
 // std::ios_base::failure, which a stream reading it turns into badbit
-// without eofbit. A file opened for replacement is written
-// under a new name beside its target and takes the target's place only when
-// Close succeeds (data flushed to disk, then renamed over the target), so a
-// reader sees the old content or the new, never a part; if any write fails,
-// or the buffer is destroyed without Close, the target stays as it was and
-// the new file is removed. Reading supports seeking back to any absolute
-// position. Names are wide strings, UTF-8 on disk. Every failure leaves a
-// reason for people in GetErrorText. One thread at a time.
+// without eofbit. A file opened for replacement is written under a new name
+// beside its target and takes the target's place only when Close succeeds
+// (data flushed to disk, then renamed over the target), so a reader sees
+// the old content or the new, never a part; if any write fails, or the
+// buffer is destroyed without Close, the target stays as it was and the new
+// file is removed. Reading supports seeking back to any absolute position.
+// Names are wide strings, UTF-8 on disk. Every failure leaves a reason for
+// people in GetErrorText. One thread at a time.
 #pragma once
 
 #include <streambuf>
@@ -47,7 +47,7 @@ class ByteFileBuf : public std::wstreambuf {
   // Replace: drops the new content, keeping the target as it was.
   void Discard();
   // Why the last Open, read, write or Close failed ("No such file or
-  // directory", "it is a symbolic link"); empty after success.
+  // directory", "it is a symbolic link"); empty after a successful Open.
   const std::string& GetErrorText() const;
 
  protected:
