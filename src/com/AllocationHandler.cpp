@@ -15,10 +15,13 @@ void RemoveAllocationFailureHandler() { g_installed = false; }
 
 bool IsAllocationFailureHandlerInstalled() { return g_installed; }
 
-void* ModuleAllocate(std::size_t size) {
+void* ModuleAllocate(std::size_t size, bool array) {
   // The process's allocator, without its failure path: what follows a
   // failure is the module's to decide.
-  if (void* memory = ::operator new(size == 0 ? 1 : size, std::nothrow)) return memory;
+  if (size == 0) size = 1;
+  if (void* memory =
+          array ? ::operator new[](size, std::nothrow) : ::operator new(size, std::nothrow))
+    return memory;
   if (g_installed) CException::Raise(L"Out of memory", 0);
   throw std::bad_alloc();
 }

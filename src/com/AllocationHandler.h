@@ -13,6 +13,7 @@ void InstallAllocationFailureHandler();
 void RemoveAllocationFailureHandler();
 bool IsAllocationFailureHandlerInstalled();
 
-// The module's allocation: memory of at least size bytes, or the failure
-// the handler (or its absence) calls for.
-void* ModuleAllocate(std::size_t size);
+// The module's allocation: memory of at least size bytes (for an array when
+// array is set, so that it goes back through the matching delete), or the
+// failure the handler (or its absence) calls for.
+void* ModuleAllocate(std::size_t size, bool array = false);

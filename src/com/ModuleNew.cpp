@@ -9,4 +9,4 @@
 
 void* operator new(std::size_t size) { return ModuleAllocate(size); }
 
-void* operator new[](std::size_t size) { return ModuleAllocate(size); }
+void* operator new[](std::size_t size) { return ModuleAllocate(size, true); }

@@ -21,7 +21,7 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
   bool offerContainer = true;
   bool offerEvents = true;
   bool failAdvise = false;
-  bool throwOnNavigate = false;  // a browser fault of the kind no helper expects
+  bool throwOnStop = false;  // a browser fault of the kind no helper expects
   std::vector<std::wstring> navigations;
   int stops = 0;
   int advises = 0;
@@ -108,9 +108,11 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
 
   // IWebBrowser2
   HRESULT get_HWND(SHANDLE_PTR* window) override { return *window = 0x1234, S_OK; }
-  HRESULT Stop() override { return ++stops, S_OK; }
+  HRESULT Stop() override {
+    if (throwOnStop) throw std::runtime_error("browser fault");
+    return ++stops, S_OK;
+  }
   HRESULT Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
-    if (throwOnNavigate) throw std::runtime_error("browser fault");
     navigations.emplace_back(url, SysStringLen(url));
     return S_OK;
   }

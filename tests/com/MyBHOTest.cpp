@@ -192,10 +192,10 @@ TEST_F(MyBHOTest, NothingRaisedInsideReachesTheBrowser) {
   EXPECT_TRUE(site.navigations.empty());
   // Whatever else is raised on the way, even by the browser itself.
   UseLocalDatabase();
-  site.throwOnNavigate = true;
+  site.throwOnStop = true;
   EXPECT_EQ(site.BeforeNavigate(L"http://evil.test/"), S_OK);
   EXPECT_EQ(site.NavigateComplete(L"http://grey.test/"), S_OK);
-  site.throwOnNavigate = false;
+  site.throwOnStop = false;
   EXPECT_EQ(site.BeforeNavigate(L"http://evil.test/"), S_OK);
   EXPECT_TRUE(WentToBlackPage(site, 0)) << "the helper goes on scanning";
   site.Quit();

@@ -16,6 +16,7 @@
 #include "platform/Utf8.h"
 #include "platform/WinInet.h"
 #include "platform/WinReg.h"
+#include "settings/Settings.h"
 
 using namespace ostrel::test;
 
@@ -29,6 +30,13 @@ std::string PlatformLibrary() {
   wchar_t path[4096] = {};
   GetModuleFileNameW(module, path, 4096);
   return ostrel::platform::ToUtf8(path);
+}
+
+// The browser's filter polls nothing but a closed port of this machine.
+void UpdatesGoNowhere() {
+  CSettings::SetBHOVersion(CSettings::BuildNumber);
+  CSettings::SetMDRemoteUri(L"http://127.0.0.1:9/md");
+  CSettings::SetDBRemoteUpdUri(L"http://127.0.0.1:9/db");
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -56,6 +64,7 @@ std::pair<DWORD, std::string> Get(const std::string& url) {
 }  // namespace
 
 TEST(HostTools, RegistrationAndWhatTheBrowserNeedsOfIt) {
+  UpdatesGoNowhere();
   ProgramRun run = RunProgram(OSTREL_BROWSER, {"http://a.test/"});
   EXPECT_EQ(run.status, 3) << "nothing registered: no browsing unprotected";
   EXPECT_TRUE(Contains(run.err, "ostrel-regsvr")) << run.err;
@@ -101,6 +110,7 @@ TEST(HostTools, RegistrationAndWhatTheBrowserNeedsOfIt) {
 }
 
 TEST(HostTools, TheBrowserReportsEachNavigationsError) {
+  UpdatesGoNowhere();
   ASSERT_EQ(RunProgram(OSTREL_REGSVR, {OSTREL_MODULE}).status, 0);
   const ProgramRun run =
       RunProgram(OSTREL_BROWSER, {"--json", "www.example.test", "http://[::1/", "continue",
