@@ -122,6 +122,11 @@ void InitialiseCurl() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Set up on the thread that loads the platform, which lasts as long as the
+// process: when the first fetch came from a thread that then ends (a list's
+// update thread), OpenSSL under curl left that thread's state behind.
+__attribute__((constructor)) void InitialiseCurlAtLoad() { InitialiseCurl(); }
+
 // What one transfer collects from curl's callbacks.
 struct Transfer {
   std::string body;
