@@ -29,7 +29,34 @@ void CPhishListEntries::Unlock() { m_lock.Leave(); }
 
 long CPhishListEntries::FindIndex(const CUri& uri) {
   CCriticalSectionLock lock(m_lock);
+  RebuildIndexIfStale();
   // The subject is the same for every entry: computed once per lookup.
+  const std::wstring subject = uri.GetSchemelessUri();
+  const long index = m_index.FirstMatch(subject, [&](std::size_t i) {
+    TraceMessage(L"Searching URI in phish database");
+    return m_entries[i]->Matches(subject);
+  });
+  if (index >= 0) TraceMessage(L"Found URI in phish database");
+  return index;
+}
+
+void CPhishListEntries::RebuildIndexIfStale() {
+  if (!m_indexStale) return;
+  std::vector<const std::string*> literals;
+  literals.reserve(m_entries.size());
+  for (const auto& entry : m_entries) literals.push_back(&entry->GetLiterals());
+  m_index.Build(literals);
+  m_indexStale = false;
+}
+
+std::size_t CPhishListEntries::GetUnfilteredCount() {
+  CCriticalSectionLock lock(m_lock);
+  RebuildIndexIfStale();
+  return m_index.GetUnfilteredCount();
+}
+
+long CPhishListEntries::FindIndexLinear(const CUri& uri) {
+  CCriticalSectionLock lock(m_lock);
   const std::wstring subject = uri.GetSchemelessUri();
   for (std::size_t i = 0; i < m_entries.size(); ++i) {
     TraceMessage(L"Searching URI in phish database");
@@ -89,6 +116,7 @@ void CPhishListEntries::UnloadDirty() {
     kept.push_back(std::move(entry));
   }
   m_entries.swap(kept);
+  m_indexStale = true;
 }
 
 void CPhishListEntries::AddEntry(CPhishListItem* entry) {
@@ -109,6 +137,7 @@ void CPhishListEntries::AddEntry(CPhishListItem* entry) {
     if (m_carriedTexts.count(text)) return;
   }
   m_entries.push_back(std::move(owned));
+  m_indexStale = true;
 }
 
 void CPhishListEntries::UnloadRedundant() {
@@ -127,6 +156,7 @@ void CPhishListEntries::UnloadRedundant() {
     TraceMessage(L"Removing %s - %c\r\n", TextOf(entry).c_str(), entry.GetKindChar());
     m_tempWhiteList.erase(carried);
     it = m_entries.erase(it);
+    m_indexStale = true;
   }
 }
 
@@ -134,6 +164,8 @@ void CPhishListEntries::UnloadAll() {
   CCriticalSectionLock lock(m_lock);
   TraceMessage(L"Unloading all\r\n");
   m_entries.clear();
+  m_index.Clear();
+  m_indexStale = false;
 }
 
 void CPhishListEntries::Load(std::wistream& stream) {
@@ -145,6 +177,7 @@ void CPhishListEntries::Load(std::wistream& stream) {
   std::wstring line;
   while (reader.ReadLine(line, false, false)) AddLine(line);
   UnloadRedundant();
+  RebuildIndexIfStale();  // before the lock is left, so no lookup pays for it
   m_loadStamp = CurrentTimeStamp();
   TraceMessage(L"Memory resident list loaded and ready\r\n");
 }

@@ -3,7 +3,11 @@
 // white-listing, and loading from an enciphered database stream with the
 // reload rules that keep what the user white-listed. CPhishList adds the
 // update service on top; the publisher's tools use this part alone, so they
-// run the filter's own lookup. Every operation holds the lock for its whole
+// run the filter's own lookup. A lookup tries only the entries its
+// candidate index cannot rule out (phishlist/CandidateIndex.h), in list
+// order, so it decides as the walk over every entry would; the index is
+// rebuilt under the lock after the entries change (at the end of a load,
+// or at the next lookup). Every operation holds the lock for its whole
 // duration and releases it on every path, errors included; the list owns
 // its entries and destroys each one it removes at once.
 #pragma once
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "engine/Uri.h"
+#include "phishlist/CandidateIndex.h"
 #include "phishlist/PhishListItem.h"
 #include "support/KernelObjects.h"
 
@@ -36,12 +41,17 @@ class CPhishListEntries {
   CPhishListItem* Find(const CUri& uri);
   // Its position in the list (from 0), or -1 when nothing matches.
   long FindIndex(const CUri& uri);
+  // The same by trying every entry in turn, without the index: the
+  // reference the index is tested and measured against.
+  long FindIndexLinear(const CUri& uri);
   // The entry at a position (the list keeps it), or null past the end.
   const CPhishListItem* GetEntry(std::size_t index);
 
   bool IsLoaded() const;
   LONGLONG GetLoadStamp() const;
   std::size_t GetCount();
+  // Entries the index cannot rule out for any subject.
+  std::size_t GetUnfilteredCount();
 
   void AddEntry(CPhishListItem* entry);
   void UnloadDirty();
@@ -84,4 +94,8 @@ class CPhishListEntries {
   // Every white text carried by the load in progress, consumed or not: a
   // line repeating one is dropped, as the first copy was.
   std::set<std::wstring> m_carriedTexts;
+  CCandidateIndex m_index;     // of m_entries, unless stale
+  bool m_indexStale = false;   // the entries changed since it was built
+
+  void RebuildIndexIfStale();
 };

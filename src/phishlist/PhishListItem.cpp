@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "phishlist/LiteralAnalysis.h"
 #include "support/Trace.h"
 
 namespace {
@@ -84,7 +85,24 @@ wchar_t CPhishListItem::GetKindChar() const {
 
 const CUri* CPhishListItem::GetUriObject() const { return m_uri.get(); }
 
-const boost::wregex& CPhishListItem::GetRegex() const { return m_regex; }
+const boost::wregex& CPhishListItem::GetRegex() const {
+  CompileIfPending();
+  return m_regex;
+}
+
+const std::string& CPhishListItem::GetLiterals() const { return m_literals; }
+
+void CPhishListItem::CompileIfPending() const {
+  if (!m_pending) return;
+  m_pending = false;
+  try {
+    m_regex.assign(m_uri->GetUri(), boost::regex_constants::perl | boost::regex_constants::icase);
+  } catch (const std::exception& e) {
+    // Understood patterns compile (the analysis accepts only what the
+    // library does); should one not, it matches nothing.
+    TraceMessage(L"Pattern not compiled at first use: %hs\r\n", e.what());
+  }
+}
 
 void CPhishListItem::SetPattern(const std::wstring& text) {
   if (text.size() > kMaxPatternLength) {
@@ -94,10 +112,16 @@ void CPhishListItem::SetPattern(const std::wstring& text) {
                              static_cast<std::ptrdiff_t>(kMaxPatternLength));
   }
   m_uri = std::make_unique<CUri>(text);
-  m_regex.assign(m_uri->GetUri(), boost::regex_constants::perl | boost::regex_constants::icase);
+  const CLiteralAnalysis::Result analysis = CLiteralAnalysis::Analyse(m_uri->GetUri());
+  m_literals = analysis.literals;
+  m_regex = boost::wregex();
+  m_pending = analysis.understood;
+  if (!m_pending)
+    m_regex.assign(m_uri->GetUri(), boost::regex_constants::perl | boost::regex_constants::icase);
 }
 
 bool CPhishListItem::Matches(const std::wstring& subject) const {
+  CompileIfPending();
   if (m_regex.empty()) return false;
   try {
     const SubjectIterator first(subject.data()), last(subject.data() + subject.size());

@@ -2,8 +2,11 @@
 // none) and a pattern, held as the CUri of its text and compiled once into a
 // case-insensitive Perl-syntax regular expression. The work one search may
 // cost is bounded (pattern length, matching states), so a hostile entry
-// cannot stall the lookups behind the list's lock. The list owns its
-// entries and guards them with its own lock; an entry has no lock.
+// cannot stall the lookups behind the list's lock. A pattern the literal
+// analysis understands is known to compile and is compiled at its first
+// search; any other is compiled at once, so a bad one is still refused at
+// load. The list owns its entries and guards them with its own lock (the
+// first search changes the entry); an entry has no lock.
 #pragma once
 
 #include <boost/regex.hpp>
@@ -37,14 +40,18 @@ class CPhishListItem {
 
   // The pattern text as a CUri (null before SetPattern); the entry keeps it.
   const CUri* GetUriObject() const;
+  // The compiled pattern (compiled now if it was not yet).
   const boost::wregex& GetRegex() const;
+  // Literals of which every match contains one ('\n'-separated), for the
+  // list's candidate index; empty when the entry must always be tried.
+  const std::string& GetLiterals() const;
 
   // Longest pattern text accepted, in characters.
   static constexpr std::size_t kMaxPatternLength = 512;
 
-  // Holds text as a CUri and compiles its GetUri(). A pattern that does not
-  // compile raises boost::regex_error to the caller; so does one longer
-  // than kMaxPatternLength, with the code error_size.
+  // Holds text as a CUri and reads its GetUri() (CLiteralAnalysis). A
+  // pattern that does not compile raises boost::regex_error to the caller;
+  // so does one longer than kMaxPatternLength, with the code error_size.
   void SetPattern(const std::wstring& text);
 
   // Whether the pattern occurs anywhere in subject. A search is allowed
@@ -56,7 +63,11 @@ class CPhishListItem {
   bool Matches(const std::wstring& subject) const;
 
  private:
+  void CompileIfPending() const;
+
   ListKind m_kind;
   std::unique_ptr<CUri> m_uri;
-  boost::wregex m_regex;
+  mutable boost::wregex m_regex;
+  mutable bool m_pending = false;  // understood, not compiled yet
+  std::string m_literals;
 };

@@ -1,0 +1,161 @@
+#include "phishlist/CandidateIndex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+
+#include "phishlist/LiteralAnalysis.h"
+
+namespace {
+
+constexpr unsigned kGram = 4;
+
+// Gram length in the top bits, then seven bits per character (atoms hold
+// printable ASCII only); 0 when a character cannot be in an atom.
+std::uint32_t GramKey(const char* s, unsigned length) {
+  std::uint32_t key = length;
+  for (unsigned i = 0; i < length; ++i) {
+    if (!s[i]) return 0;
+    key = (key << 7) | static_cast<unsigned char>(s[i]);
+  }
+  return key << (7 * (kGram - length));
+}
+
+std::uint32_t Hash(std::uint32_t key) { return key * 0x9E3779B1u; }
+
+std::size_t PowerOfTwoAtLeast(std::size_t n) {
+  std::size_t size = 16;
+  while (size < n) size *= 2;
+  return size;
+}
+
+}  // namespace
+
+void CCandidateIndex::Clear() {
+  m_text.clear();
+  m_atoms.clear();
+  m_postings.clear();
+  m_filed.clear();
+  m_slots.clear();
+  m_unfiltered.clear();
+  m_gramLengths = 0;
+}
+
+void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
+  Clear();
+  // Atoms, each once, and (atom, entry) pairs in entry order.
+  std::unordered_map<std::string, std::uint32_t> ids;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+  for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
+    const std::string* atoms = literals[entry];
+    if (!atoms || atoms->empty()) {
+      m_unfiltered.push_back(entry);
+      continue;
+    }
+    for (std::size_t start = 0; start <= atoms->size();) {
+      std::size_t end = atoms->find('\n', start);
+      if (end == std::string::npos) end = atoms->size();
+      std::string atom = atoms->substr(start, end - start);
+      start = end + 1;
+      if (atom.empty()) continue;
+      const auto inserted = ids.emplace(atom, static_cast<std::uint32_t>(m_atoms.size()));
+      if (inserted.second) {
+        m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
+                           static_cast<std::uint16_t>(atom.size()), 0, 0});
+        m_text += atom;
+      }
+      pairs.emplace_back(inserted.first->second, entry);
+    }
+  }
+  std::unordered_map<std::string, std::uint32_t>().swap(ids);
+
+  // Postings: the entries of each atom, ascending (pairs are in entry order).
+  std::vector<std::uint32_t> counts(m_atoms.size() + 1, 0);
+  for (const auto& p : pairs) ++counts[p.first + 1];
+  for (std::size_t i = 1; i < counts.size(); ++i) counts[i] += counts[i - 1];
+  m_postings.resize(pairs.size());
+  for (std::size_t i = 0; i < m_atoms.size(); ++i) m_atoms[i].postings = counts[i];
+  for (const auto& p : pairs) m_postings[counts[p.first]++] = p.second;
+  m_atoms.push_back({0, 0, 0, static_cast<std::uint32_t>(m_postings.size())});  // end marker
+  const std::size_t atomCount = m_atoms.size() - 1;
+
+  // How often each gram occurs among the atoms (hashed, so an estimate
+  // from above): each atom is filed under its rarest.
+  std::vector<std::uint32_t> seen(PowerOfTwoAtLeast(2 * m_text.size()), 0);
+  const std::uint32_t seenMask = static_cast<std::uint32_t>(seen.size() - 1);
+  auto gramAt = [this](const Atom& a, unsigned offset) {
+    return GramKey(m_text.data() + a.text + offset, std::min<unsigned>(kGram, a.length));
+  };
+  for (std::size_t i = 0; i < atomCount; ++i)
+    for (unsigned o = 0; o + kGram <= m_atoms[i].length; ++o)
+      ++seen[Hash(gramAt(m_atoms[i], o)) & seenMask];
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> filing;  // (key, atom)
+  filing.reserve(atomCount);
+  for (std::uint32_t i = 0; i < atomCount; ++i) {
+    Atom& a = m_atoms[i];
+    for (unsigned o = 1; o + kGram <= a.length; ++o)
+      if (seen[Hash(gramAt(a, o)) & seenMask] < seen[Hash(gramAt(a, a.anchor)) & seenMask])
+        a.anchor = static_cast<std::uint16_t>(o);
+    filing.emplace_back(gramAt(a, a.anchor), i);
+    m_gramLengths |= 1u << std::min<unsigned>(kGram, a.length);
+  }
+  std::vector<std::uint32_t>().swap(seen);
+
+  std::sort(filing.begin(), filing.end());
+  m_filed.reserve(filing.size());
+  std::size_t keys = 0;
+  for (std::size_t i = 0; i < filing.size(); ++i) keys += i == 0 || filing[i].first != filing[i - 1].first;
+  m_slots.assign(PowerOfTwoAtLeast(2 * keys), Slot());
+  const std::uint32_t mask = static_cast<std::uint32_t>(m_slots.size() - 1);
+  std::uint32_t slot = 0;
+  for (std::size_t i = 0; i < filing.size(); ++i) {
+    if (i == 0 || filing[i].first != filing[i - 1].first) {
+      slot = Hash(filing[i].first) & mask;
+      while (m_slots[slot].key) slot = (slot + 1) & mask;
+      m_slots[slot] = {filing[i].first, static_cast<std::uint32_t>(m_filed.size()), 0};
+    }
+    m_filed.push_back(filing[i].second);
+    ++m_slots[slot].count;
+  }
+}
+
+const CCandidateIndex::Slot* CCandidateIndex::Probe(std::uint32_t key) const {
+  const std::uint32_t mask = static_cast<std::uint32_t>(m_slots.size() - 1);
+  for (std::uint32_t s = Hash(key) & mask;; s = (s + 1) & mask) {
+    if (m_slots[s].key == key) return &m_slots[s];
+    if (!m_slots[s].key) return nullptr;
+  }
+}
+
+void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
+                                         std::vector<std::uint32_t>* out) const {
+  out->clear();
+  if (m_slots.empty()) return;
+  std::string folded(subject.size(), '\0');
+  for (std::size_t i = 0; i < subject.size(); ++i) folded[i] = CLiteralAnalysis::Fold(subject[i]);
+
+  std::vector<std::uint32_t> atoms;
+  for (std::size_t p = 0; p < folded.size(); ++p) {
+    for (unsigned q = 1; q <= kGram && p + q <= folded.size(); ++q) {
+      if (!(m_gramLengths & (1u << q))) continue;
+      const std::uint32_t key = GramKey(folded.data() + p, q);
+      const Slot* slot = key ? Probe(key) : nullptr;
+      if (!slot) continue;
+      for (std::uint32_t f = slot->first; f < slot->first + slot->count; ++f) {
+        const Atom& a = m_atoms[m_filed[f]];
+        if (p < a.anchor || p - a.anchor + a.length > folded.size()) continue;
+        if (std::memcmp(folded.data() + p - a.anchor, m_text.data() + a.text, a.length) == 0)
+          atoms.push_back(m_filed[f]);
+      }
+    }
+  }
+  if (atoms.empty()) return;
+  std::sort(atoms.begin(), atoms.end());
+  atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+  for (std::uint32_t id : atoms)
+    out->insert(out->end(), m_postings.begin() + m_atoms[id].postings,
+                m_postings.begin() + m_atoms[id + 1].postings);
+  std::sort(out->begin(), out->end());
+  out->erase(std::unique(out->begin(), out->end()), out->end());
+}

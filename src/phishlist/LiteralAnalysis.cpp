@@ -1,0 +1,438 @@
+#include "phishlist/LiteralAnalysis.h"
+
+#include <boost/regex.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+using Clause = std::vector<std::string>;  // one of these atoms is in every match
+
+constexpr std::size_t kMaxExactStrings = 16;
+constexpr std::size_t kMaxClauseAtoms = 64;
+constexpr int kMaxDepth = 64;
+constexpr unsigned long kMaxRepeat = 1000;
+
+struct NotUnderstood {};
+
+// What a part of a pattern can match: either exactly one of a few strings
+// (exact), or anything that satisfies every clause (none: anything at all).
+struct Info {
+  bool exact = false;
+  std::vector<std::string> strings;
+  std::vector<Clause> clauses;
+
+  static Info Exactly(std::vector<std::string> strings) {
+    Info info;
+    info.exact = true;
+    info.strings = std::move(strings);
+    return info;
+  }
+};
+
+const Info kAnything;
+const Info kEmptyString = Info::Exactly({""});
+
+void AddUnique(std::vector<std::string>& set, const std::string& s) {
+  if (std::find(set.begin(), set.end(), s) == set.end()) set.push_back(s);
+}
+
+// An alternative that contains another is implied by it: keep the shorter.
+Clause Simplified(Clause clause) {
+  std::sort(clause.begin(), clause.end(),
+            [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+  Clause kept;
+  for (const std::string& atom : clause) {
+    const bool implied = std::any_of(kept.begin(), kept.end(), [&](const std::string& shorter) {
+      return atom.find(shorter) != std::string::npos;
+    });
+    if (!implied) kept.push_back(atom);
+  }
+  return kept;
+}
+
+std::vector<Clause> ClausesOf(const Info& info) {
+  if (!info.exact) return info.clauses;
+  for (const std::string& s : info.strings)
+    if (s.empty()) return {};  // may match nothing at all
+  return {Simplified(info.strings)};
+}
+
+// Longer shortest atom first (fewer chance hits), then fewer atoms.
+bool Better(const Clause& a, const Clause& b) {
+  auto shortest = [](const Clause& c) {
+    std::size_t n = std::string::npos;
+    for (const std::string& s : c) n = std::min(n, s.size());
+    return n;
+  };
+  if (shortest(a) != shortest(b)) return shortest(a) > shortest(b);
+  return a.size() < b.size();
+}
+
+const Clause* BestClause(const std::vector<Clause>& clauses) {
+  const Clause* best = nullptr;
+  for (const Clause& c : clauses)
+    if (!best || Better(c, *best)) best = &c;
+  return best;
+}
+
+Info Either(const Info& a, const Info& b) {
+  if (a.exact && b.exact && a.strings.size() + b.strings.size() <= kMaxExactStrings) {
+    Info both = a;
+    for (const std::string& s : b.strings) AddUnique(both.strings, s);
+    return both;
+  }
+  // (A1 and A2 ...) or (B1 and ...) implies (Ai or Bj) for any i, j.
+  const std::vector<Clause> ca = ClausesOf(a), cb = ClausesOf(b);
+  const Clause* x = BestClause(ca);
+  const Clause* y = BestClause(cb);
+  if (!x || !y) return kAnything;
+  Clause joined = *x;
+  for (const std::string& s : *y) AddUnique(joined, s);
+  if (joined.size() > kMaxClauseAtoms) return kAnything;
+  Info info;
+  info.clauses.push_back(Simplified(std::move(joined)));
+  return info;
+}
+
+Info Repeated(const Info& x, unsigned long min, unsigned long max) {
+  if (min == 0) {
+    if (max == 1 && x.exact && x.strings.size() < kMaxExactStrings) {
+      Info optional = x;
+      AddUnique(optional.strings, "");
+      return optional;
+    }
+    return kAnything;
+  }
+  if (max == 1) return x;
+  Info info;  // at least one copy is in the match
+  info.clauses = ClausesOf(x);
+  return info;
+}
+
+// A sequence: exact while every part is; otherwise the clauses of the
+// parts, with runs of exact parts joined into longer literals.
+class Sequence {
+ public:
+  // One literal character (0: one that is in no atom).
+  void AppendCharacter(char c) {
+    if (!c) {
+      Append(kAnything);
+      return;
+    }
+    for (std::string& s : m_tail) s += c;
+  }
+
+  void Append(const Info& part) {
+    if (part.exact) {
+      if (m_tail.size() * part.strings.size() > kMaxExactStrings) Flush();
+      std::vector<std::string> joined;
+      for (const std::string& head : m_tail)
+        for (const std::string& s : part.strings) AddUnique(joined, head + s);
+      m_tail = std::move(joined);
+      return;
+    }
+    Flush();
+    m_exact = false;
+    m_clauses.insert(m_clauses.end(), part.clauses.begin(), part.clauses.end());
+  }
+
+  Info Result() {
+    if (m_exact) return Info::Exactly(m_tail);
+    Flush();
+    Info info;
+    info.clauses = std::move(m_clauses);
+    return info;
+  }
+
+ private:
+  void Flush() {
+    for (const Clause& c : ClausesOf(Info::Exactly(m_tail))) m_clauses.push_back(c);
+    m_tail = {""};
+    m_exact = false;
+  }
+
+  bool m_exact = true;
+  std::vector<std::string> m_tail{""};
+  std::vector<Clause> m_clauses;
+};
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsLower(wchar_t c) { return c >= L'a' && c <= L'z'; }
+bool IsUpper(wchar_t c) { return c >= L'A' && c <= L'Z'; }
+bool IsPrintable(wchar_t c) { return c >= 0x20 && c <= 0x7E; }
+
+int HexValue(wchar_t c) {
+  if (IsDigit(c)) return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Punctuation that stands for itself after a backslash (not \< \> \` \',
+// which are assertions).
+bool IsEscapableLiteral(wchar_t c) { return c != 0 && std::wcschr(L".\\/-?*+()[]{}|^$:=&%~@!,;\"", c); }
+
+// Characters with a meaning of their own outside brackets.
+bool IsSpecial(wchar_t c) { return c != 0 && std::wcschr(L"\\^$.[]()|*+?{}", c); }
+
+class Parser {
+ public:
+  explicit Parser(const std::wstring& pattern) : m_p(pattern) {}
+
+  Info Parse() {
+    for (wchar_t c : m_p)
+      if (!IsPrintable(c)) throw NotUnderstood();
+    Info info = Alternation(0);
+    if (m_pos != m_p.size()) throw NotUnderstood();  // a ")" without "("
+    return info;
+  }
+
+ private:
+  bool AtEnd() const { return m_pos >= m_p.size(); }
+  wchar_t Peek(std::size_t ahead = 0) const {
+    return m_pos + ahead < m_p.size() ? m_p[m_pos + ahead] : 0;
+  }
+
+  Info Alternation(int depth) {
+    if (depth > kMaxDepth) throw NotUnderstood();
+    Info info = Concatenation(depth);
+    while (Peek() == L'|') {
+      ++m_pos;
+      info = Either(info, Concatenation(depth));
+    }
+    return info;
+  }
+
+  Info Concatenation(int depth) {
+    Sequence sequence;
+    while (!AtEnd() && Peek() != L'|' && Peek() != L')') {
+      // Runs of plain characters, the bulk of most patterns, go straight in.
+      const std::size_t length = Peek() == L'\\' && IsEscapableLiteral(Peek(1)) ? 2 : 1;
+      const wchar_t c = m_p[m_pos + length - 1];
+      const wchar_t after = Peek(length);
+      const bool plain = length == 2 || !IsSpecial(c);
+      if (plain && after != L'*' && after != L'+' && after != L'?' && after != L'{') {
+        m_pos += length;
+        sequence.AppendCharacter(CLiteralAnalysis::Fold(c));
+        continue;
+      }
+      sequence.Append(Piece(depth));
+    }
+    return sequence.Result();
+  }
+
+  Info Piece(int depth) {
+    bool repeatable = true;
+    const Info atom = Atom(depth, &repeatable);
+    unsigned long min = 0, max = 0;
+    if (!Quantifier(&min, &max)) return atom;
+    if (!repeatable) throw NotUnderstood();
+    if (Peek() == L'?') ++m_pos;  // lazy: the same strings
+    if (Peek() == L'+' || Peek() == L'*' || Peek() == L'?' || Peek() == L'{') throw NotUnderstood();
+    return Repeated(atom, min, max);
+  }
+
+  bool Quantifier(unsigned long* min, unsigned long* max) {
+    switch (Peek()) {
+      case L'*':
+        ++m_pos, *min = 0, *max = ULONG_MAX;
+        return true;
+      case L'+':
+        ++m_pos, *min = 1, *max = ULONG_MAX;
+        return true;
+      case L'?':
+        ++m_pos, *min = 0, *max = 1;
+        return true;
+      case L'{':
+        ++m_pos;
+        *min = Number();
+        *max = *min;
+        if (Peek() == L',') {
+          ++m_pos;
+          *max = IsDigit(Peek()) ? Number() : ULONG_MAX;
+        }
+        if (Peek() != L'}' || *max < *min) throw NotUnderstood();
+        ++m_pos;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  unsigned long Number() {
+    if (!IsDigit(Peek())) throw NotUnderstood();
+    unsigned long n = 0;
+    while (IsDigit(Peek())) {
+      n = n * 10 + static_cast<unsigned long>(m_p[m_pos++] - L'0');
+      if (n > kMaxRepeat) throw NotUnderstood();
+    }
+    return n;
+  }
+
+  Info Atom(int depth, bool* repeatable) {
+    const wchar_t c = m_p[m_pos++];
+    switch (c) {
+      case L'^':
+      case L'$':
+        *repeatable = false;
+        return kEmptyString;
+      case L'.':
+        return kAnything;
+      case L'[':
+        BracketClass();
+        return kAnything;
+      case L'(': {
+        if (Peek() == L'?') {
+          if (Peek(1) != L':') throw NotUnderstood();
+          m_pos += 2;
+        }
+        Info inner = Alternation(depth + 1);
+        if (Peek() != L')') throw NotUnderstood();
+        ++m_pos;
+        return inner;
+      }
+      case L'\\':
+        return Escape(repeatable);
+      case L'*':
+      case L'+':
+      case L'?':
+      case L'{':
+      case L'}':
+      case L']':
+        throw NotUnderstood();
+      default:
+        return Literal(c);
+    }
+  }
+
+  static Info Literal(wchar_t c) {
+    const char folded = CLiteralAnalysis::Fold(c);
+    if (!folded) return kAnything;
+    return Info::Exactly({std::string(1, folded)});
+  }
+
+  Info Escape(bool* repeatable) {
+    if (AtEnd()) throw NotUnderstood();
+    const wchar_t c = m_p[m_pos++];
+    switch (c) {
+      case L'd':
+      case L'D':
+      case L'w':
+      case L'W':
+      case L's':
+      case L'S':
+      case L'n':
+      case L't':
+      case L'r':
+      case L'f':
+        return kAnything;
+      case L'b':
+      case L'B':
+      case L'A':
+      case L'z':
+        *repeatable = false;
+        return kEmptyString;
+      case L'x':
+        return Literal(HexByte());
+      default:
+        if (!IsEscapableLiteral(c)) throw NotUnderstood();
+        return Literal(c);
+    }
+  }
+
+  // \xHH with exactly two hex digits (the library reads at most two).
+  wchar_t HexByte() {
+    const int high = HexValue(Peek()), low = HexValue(Peek(1));
+    if (high < 0 || low < 0) throw NotUnderstood();
+    m_pos += 2;
+    return static_cast<wchar_t>(high * 16 + low);
+  }
+
+  // A bracket class is one character of some set: only checked here to be
+  // one the library accepts for certain.
+  void BracketClass() {
+    if (Peek() == L'^') ++m_pos;
+    if (Peek() == L']') throw NotUnderstood();
+    bool first = true;
+    while (true) {
+      if (AtEnd()) throw NotUnderstood();
+      wchar_t c = m_p[m_pos++];
+      if (c == L']') return;
+      if (c == L'[') throw NotUnderstood();
+      if (c == L'-' && (first || Peek() == L']')) {
+        first = false;
+        continue;
+      }
+      if (c == L'-') throw NotUnderstood();  // a range without a start, or after a range
+      first = false;
+      if (c == L'\\') {
+        const wchar_t e = Peek();
+        if (e && std::wcschr(L"dDwWsS", e)) {
+          ++m_pos;
+          continue;
+        }
+        if (e == L'x') {
+          ++m_pos;
+          HexByte();
+          if (Peek() == L'-' && Peek(1) != L']') throw NotUnderstood();
+          continue;
+        }
+        if (!IsEscapableLiteral(e) && e != L'n' && e != L't') throw NotUnderstood();
+        ++m_pos;
+        if (Peek() == L'-' && Peek(1) != L']') throw NotUnderstood();
+        continue;
+      }
+      if (Peek() == L'-' && Peek(1) != L']') {
+        const wchar_t end = Peek(1);
+        const bool sameKind = (IsDigit(c) && IsDigit(end)) || (IsLower(c) && IsLower(end)) ||
+                              (IsUpper(c) && IsUpper(end));
+        if (!sameKind || end < c) throw NotUnderstood();
+        m_pos += 2;
+        if (Peek() == L'-' && Peek(1) != L']') throw NotUnderstood();
+      }
+    }
+  }
+
+  const std::wstring& m_p;
+  std::size_t m_pos = 0;
+};
+
+}  // namespace
+
+char CLiteralAnalysis::Fold(wchar_t c) {
+  static const boost::regex_traits<wchar_t> traits;
+  static const std::array<char, 128> ascii = [] {
+    std::array<char, 128> table{};
+    for (wchar_t a = 0; a < 128; ++a) {
+      const wchar_t lower = traits.translate_nocase(a);
+      table[static_cast<std::size_t>(a)] = IsPrintable(lower) ? static_cast<char>(lower) : 0;
+    }
+    return table;
+  }();
+  if (c >= 0 && c < 128) return ascii[static_cast<std::size_t>(c)];
+  const wchar_t lower = traits.translate_nocase(c);
+  return IsPrintable(lower) ? static_cast<char>(lower) : 0;
+}
+
+CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) {
+  Result result;
+  Info info;
+  try {
+    info = Parser(pattern).Parse();
+  } catch (const NotUnderstood&) {
+    return result;
+  }
+  result.understood = true;
+  const std::vector<Clause> clauses = ClausesOf(info);
+  const Clause* best = BestClause(clauses);
+  if (!best) return result;
+  for (const std::string& atom : *best) {
+    if (!result.literals.empty()) result.literals += '\n';
+    result.literals += atom.substr(0, kMaxAtomLength);
+  }
+  return result;
+}

@@ -1,0 +1,36 @@
+// CLiteralAnalysis: what the candidate index knows of one pattern: whether
+// the pattern lies in the part of the Perl syntax the analysis reads with
+// certainty (literals, escaped punctuation, \d \w \s and their negations,
+// \xHH, ".", simple bracket classes, groups "( )" and "(?: )", alternation,
+// greedy and lazy repeats, the anchors ^ $ \b \B \A \z), and if so a set of
+// case-folded literal strings of which every match must contain one. Such
+// a pattern is also known to compile, so its entry may compile it at first
+// use. Anything else (look-arounds, back-references, possessive repeats,
+// \Z, \x{...}, POSIX classes, characters outside printable ASCII, ...) is
+// not understood: compiled at load and never filtered. Stateless; the case
+// folding is the regular-expression traits' of the global locale, taken at
+// first use. Serves CPhishListItem and CCandidateIndex.
+#pragma once
+
+#include <string>
+
+class CLiteralAnalysis {
+ public:
+  struct Result {
+    bool understood = false;
+    // Atoms separated by '\n'; a match contains at least one of them.
+    // Empty when nothing is required (the entry is then always tried).
+    std::string literals;
+  };
+
+  // Reads a pattern as compiled with perl | icase.
+  static Result Analyse(const std::wstring& pattern);
+
+  // A subject character as the atoms hold it: the traits' lower case if
+  // that is printable ASCII, otherwise 0 (never part of an atom).
+  static char Fold(wchar_t c);
+
+  // Longest atom kept, in characters: a part of a required literal is
+  // required too, and the index holds every atom.
+  static constexpr std::size_t kMaxAtomLength = 32;
+};

@@ -1,0 +1,252 @@
+// The candidate index: what the literal analysis derives from a pattern,
+// that every pattern it understands compiles (such entries are compiled at
+// first use only), and that indexed lookups decide exactly as the walk over
+// every entry does, on random lists of many shapes, across white-listing
+// and reloads.
+#include <gtest/gtest.h>
+
+#include <boost/regex.hpp>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/Database.h"
+#include "phishlist/LiteralAnalysis.h"
+#include "phishlist/PhishListEntries.h"
+
+namespace {
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// A random pattern and a text made to match it (loosely: look-arounds and
+// the like may spoil it, which is fine for a subject).
+struct Piece {
+  std::wstring pattern, sample;
+};
+
+class Generator {
+ public:
+  explicit Generator(unsigned seed) : m_rng(seed) {}
+
+  unsigned Roll(unsigned n) { return m_rng() % n; }
+
+  // Two to four characters of a few, in either case.
+  std::wstring Word() {
+    std::wstring w;
+    for (unsigned n = 2 + Roll(3); n > 0; --n) w += L"abekps-1"[Roll(8)];
+    for (wchar_t& c : w)
+      if (Roll(4) == 0) c = static_cast<wchar_t>(towupper(c));
+    return w;
+  }
+
+  Piece Node(int depth) {
+    const unsigned kinds = depth > 2 ? 8 : 17;
+    switch (Roll(kinds)) {
+      case 0: case 1: case 2: {
+        const std::wstring w = Word();
+        return {w, Roll(3) ? w : Flip(w)};
+      }
+      case 3: {
+        static const wchar_t* const kEscaped[] = {L"\\.", L"\\/", L"\\-", L"\\?", L"\\$"};
+        const std::wstring e = kEscaped[Roll(5)];
+        return {e, e.substr(1)};
+      }
+      case 4: {
+        const wchar_t c = L"aBz09.-"[Roll(7)];
+        wchar_t hex[8];
+        swprintf(hex, 8, L"\\x%02X", static_cast<unsigned>(c));
+        return {hex, std::wstring(1, c)};
+      }
+      case 5: {
+        static const wchar_t* const kClasses[] = {L".", L"[a-z]", L"[0-9a-f]", L"[^/]", L"[-.]",
+                                                  L"[a-z0-9-]", L"\\d", L"\\w", L"[[:digit:]]",
+                                                  L"\\s", L"[A-Z]"};
+        static const wchar_t* const kSamples[] = {L"q", L"k", L"7", L"e", L".", L"-", L"5",
+                                                  L"_", L"3", L" ", L"K"};
+        const unsigned i = Roll(11);
+        return {kClasses[i], kSamples[i]};
+      }
+      case 6: {
+        static const wchar_t* const kOdd[] = {L"\u00e9", L"\u00c4", L"\u212a", L"\u017f", L"\u0131"};
+        const std::wstring c = kOdd[Roll(5)];
+        return {c, Roll(2) ? c : std::wstring(1, L"eaksi"[Roll(5)])};
+      }
+      case 7:
+        return {L"\\b", L""};
+      case 8: case 9: {
+        const Piece a = Node(depth + 1), b = Node(depth + 1);
+        return {L"(" + a.pattern + L"|" + b.pattern + L")", Roll(2) ? a.sample : b.sample};
+      }
+      case 10: {
+        const Piece a = Node(depth + 1);
+        return {(Roll(2) ? L"(?:" : L"(") + a.pattern + L"|)", Roll(2) ? a.sample : L""};
+      }
+      case 11: case 12: {
+        const Piece a = Node(depth + 1);
+        static const wchar_t* const kRepeats[] = {L"*", L"+", L"?", L"{2}", L"{1,3}", L"*?", L"{0,2}"};
+        static const int kCounts[] = {2, 1, 1, 2, 3, 0, 0};
+        const unsigned r = Roll(7);
+        std::wstring sample;
+        for (int i = 0; i < kCounts[r]; ++i) sample += a.sample;
+        return {L"(" + a.pattern + L")" + kRepeats[r], sample};
+      }
+      case 13: {
+        const Piece a = Node(depth + 1);
+        return {(Roll(2) ? L"(?=" : L"(?!") + a.pattern + L")", L""};
+      }
+      case 14: {
+        const Piece a = Node(depth + 1);
+        return {L"(" + a.pattern + L")\\1", a.sample + a.sample};
+      }
+      case 15:
+        return {L".*", Word()};
+      default: {
+        Piece s = Node(depth + 1);
+        for (int n = static_cast<int>(Roll(3)); n >= 0; --n) {
+          const Piece b = Node(depth + 1);
+          s.pattern += b.pattern, s.sample += b.sample;
+        }
+        return s;
+      }
+    }
+  }
+
+  Piece Pattern() {
+    Piece p = Node(0);
+    if (Roll(4) == 0) p.pattern = L"^" + p.pattern;
+    if (Roll(6) == 0) p.pattern += L"$";
+    if (Roll(8) == 0) p.pattern = Soup();
+    return p;
+  }
+
+  // Pattern syntax thrown together: much of it does not compile.
+  std::wstring Soup() {
+    static const wchar_t kSoup[] = L"ab.\\()[]{}|*+?^$-,019xdwAZ:=!<";
+    std::wstring s;
+    for (unsigned n = 1 + Roll(8); n > 0; --n) s += kSoup[Roll(sizeof kSoup / sizeof(wchar_t) - 1)];
+    return s;
+  }
+
+  std::wstring Flip(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(iswupper(c) ? towlower(c) : towupper(c));
+    return s;
+  }
+
+  // A database of count lines from the pattern pool: one byte per
+  // character, so patterns with characters beyond 0xFF are left out.
+  std::string Database(const std::vector<Piece>& pool, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::wstring& p = pool[Roll(static_cast<unsigned>(pool.size()))].pattern;
+      if (std::any_of(p.begin(), p.end(), [](wchar_t c) { return c > 0xFF; })) continue;
+      text += std::string(1, "bgwx"[Roll(4)]) + " " + std::string(p.begin(), p.end()) + "\n";
+    }
+    return text;
+  }
+
+ private:
+  std::mt19937 m_rng;
+};
+
+void Load(CPhishListEntries& list, const std::string& plain) {
+  auto stream = ostrel::test::ContainerStream(plain);
+  list.Load(stream);
+}
+
+bool MatchesAnyOf(const std::wstring& pattern, const std::vector<std::wstring>& texts) {
+  try {
+    const boost::wregex re(pattern, boost::regex_constants::perl | boost::regex_constants::icase);
+    for (const std::wstring& text : texts)
+      if (boost::regex_search(text, re)) return true;
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(CandidateIndexTest, LiteralsDerivedFromPatterns) {
+  const struct {
+    const wchar_t* pattern;
+    bool understood;
+    const char* literals;
+  } rows[] = {
+      {L"^([a-z0-9-]+\\.)*Evil-Site\\.test(:|/|$)", true, "evil-site.test"},
+      {L"(paypal|eBay)-login", true, "ebay-login\npaypal-login"},
+      {L"colou?r\\x41", true, "colora\ncoloura"},
+      {L"ab(cd)+e[0-9]{2}fgh", true, "fgh"},
+      {L"\\.php\\?acct=", true, ".php?acct="},
+      {L"(a|b)c|de", true, "ac\nbc\nde"},
+      {L".*", true, ""},
+      {L"evil|", true, ""},
+      {L"^\\d+$", true, ""},
+      {L"(?=evil)evil", false, ""},
+      {L"(ab)\\1", false, ""},
+      {L"\u00e9vil", false, ""},
+      {L"evil\\Z", false, ""},
+      {L"ev\\x{41}l", false, ""},
+      {L"a++b", false, ""},
+      {L"[[:digit:]]x", false, ""},
+      {L"x{2,1}", false, ""},
+      {L"^bad(", false, ""},
+  };
+  for (const auto& row : rows) {
+    const CLiteralAnalysis::Result r = CLiteralAnalysis::Analyse(row.pattern);
+    EXPECT_EQ(r.understood, row.understood) << row.pattern;
+    EXPECT_EQ(r.literals, row.literals) << row.pattern;
+  }
+}
+
+// Entries of understood patterns are compiled at first use, so the load
+// relies on every such pattern compiling.
+TEST(CandidateIndexTest, EveryUnderstoodPatternCompiles) {
+  Generator gen(7);
+  int understood = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const std::wstring p = i % 2 ? gen.Soup() + gen.Soup() : gen.Pattern().pattern;
+    if (!CLiteralAnalysis::Analyse(p).understood) continue;
+    ++understood;
+    EXPECT_NO_THROW(boost::wregex(p, boost::regex_constants::perl | boost::regex_constants::icase))
+        << p;
+  }
+  EXPECT_GT(understood, 5000);
+}
+
+TEST(CandidateIndexTest, IndexedLookupsDecideAsTheWalkOverEveryEntry) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    Generator gen(seed);
+    // Entries that match what most addresses hold would decide nearly
+    // every lookup: left out.
+    std::vector<std::wstring> background;
+    for (int i = 0; i < 8; ++i) background.push_back(L"www." + gen.Word() + gen.Word() + L"/");
+    std::vector<Piece> pool(1500);
+    for (Piece& p : pool)
+      do p = gen.Pattern();
+      while (MatchesAnyOf(p.pattern, background));
+    auto compare = [&](CPhishListEntries& list, const char* stage) {
+      int matched = 0;
+      for (int i = 0; i < 1000; ++i) {
+        std::wstring text = gen.Roll(4) ? pool[gen.Roll(1500)].sample : gen.Word();
+        text = std::wstring(gen.Roll(2) ? L"" : L"www.") + text +
+               (gen.Roll(2) ? gen.Word() + gen.Pattern().sample : L"/");
+        const CUri uri((gen.Roll(3) ? L"ftp://" : L"http://") + text);
+        const long indexed = list.FindIndex(uri);
+        ASSERT_EQ(indexed, list.FindIndexLinear(uri)) << stage << " seed " << seed << ": " << text;
+        matched += indexed >= 0;
+      }
+      EXPECT_GT(matched, 500) << stage;
+    };
+    CPhishListEntries list;
+    Load(list, gen.Database(pool, 1500));
+    ASSERT_GT(list.GetCount(), 1000u);
+    compare(list, "loaded");
+    for (int i = 0; i < 50; ++i) list.WhiteListTemporarily(CUri(L"ftp://" + pool[gen.Roll(1500)].sample));
+    Load(list, gen.Database(pool, 1500));  // carried-over white entries come first
+    compare(list, "reloaded");
+    for (int i = 0; i < 100; ++i)  // any character, appended one by one
+      list.AddEntry(list.ParseLine(L"b " + pool[gen.Roll(1500)].pattern));
+    compare(list, "added to");
+  }
+}
