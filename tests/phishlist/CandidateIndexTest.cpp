@@ -62,10 +62,11 @@ class Generator {
       case 5: {
         static const wchar_t* const kClasses[] = {L".", L"[a-z]", L"[0-9a-f]", L"[^/]", L"[-.]",
                                                   L"[a-z0-9-]", L"\\d", L"\\w", L"[[:digit:]]",
-                                                  L"\\s", L"[A-Z]"};
+                                                  L"\\s", L"[A-Z]", L"[^/?\\x23@]",
+                                                  L"[/?\\x23\\\\]"};
         static const wchar_t* const kSamples[] = {L"q", L"k", L"7", L"e", L".", L"-", L"5",
-                                                  L"_", L"3", L" ", L"K"};
-        const unsigned i = Roll(11);
+                                                  L"_", L"3", L" ", L"K", L"s", L"#"};
+        const unsigned i = Roll(13);
         return {kClasses[i], kSamples[i]};
       }
       case 6: {
