@@ -23,13 +23,15 @@ KEEP=0
 ./scripts/install-deps.sh
 
 BUILD=$ROOT/build-run
+LOG=$BUILD/run-browser-build.log
+mkdir -p "$BUILD"
 echo "== building into $BUILD =="
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF > "$BUILD.log" 2>&1 ||
-  { cat "$BUILD.log"; exit 1; }
+  -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF > "$LOG" 2>&1 ||
+  { cat "$LOG"; exit 1; }
 cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target OstrelAntiPhishingBHO ostrel-browser \
-  ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site >> "$BUILD.log" 2>&1 ||
-  { tail -n 40 "$BUILD.log"; exit 1; }
+  ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site >> "$LOG" 2>&1 ||
+  { tail -n 40 "$LOG"; exit 1; }
 
 MODULE=$BUILD/src/com/OstrelAntiPhishingBHO.so
 BROWSER=$BUILD/host/ostrel-browser
