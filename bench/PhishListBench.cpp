@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "phishlist/PhishListEntries.h"
 #include "update/Cipher.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/FuzzInput.h"
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "phishlist/PhishListEntries.h"
 #include "phishlist/TextReader.h"
 #include "support/Exception.h"

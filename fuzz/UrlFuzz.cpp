@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/FuzzInput.h"
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "platform/WinInet.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "engine/WebBrowser.h"
 #include "phishlist/PhishList.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "platform/ExDisp.h"
 #include "ui/Wnd.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "phishlist/CandidateIndex.h"
 #include "phishlist/PhishListItem.h"
 #include "support/KernelObjects.h"

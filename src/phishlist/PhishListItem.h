@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 #include "platform/WinTypes.h"
 
 // Classification of entries and lookup results.

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/SessionGuid.h"
-#include "engine/Uri.h"
+#include "uri/SessionGuid.h"
+#include "uri/Uri.h"
 #include "platform/Testing.h"
 #include "platform/Utf8.h"
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/SessionGuid.h"
-#include "engine/Uri.h"
+#include "uri/SessionGuid.h"
+#include "uri/Uri.h"
 #include "platform/Utf8.h"
 #include "support/TraceCapture.h"
 

@@ -1,4 +1,4 @@
-#include "engine/UriParser.h"
+#include "uri/UriParser.h"
 
 #include "platform/WinError.h"
 

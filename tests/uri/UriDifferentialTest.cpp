@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // constructor does all that changes it (removing a hash-key marker that
 // verifies); every other operation reads it and returns copies. Used on the
 // thread that built it; the only process-wide state behind it is the
-// session GUID (engine/SessionGuid.h).
+// session GUID (uri/SessionGuid.h).
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "engine/SessionGuid.h"
+#include "uri/SessionGuid.h"
 
 #include <cwchar>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 
 TEST(UriTest, DerivesEachFormByItsRecipe) {
   struct Row {

@@ -1,9 +1,9 @@
-#include "engine/Uri.h"
+#include "uri/Uri.h"
 
 #include <vector>
 
-#include "engine/SessionGuid.h"
-#include "engine/UriParser.h"
+#include "uri/SessionGuid.h"
+#include "uri/UriParser.h"
 #include "support/StringCase.h"
 #include "support/Trace.h"
 
