@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "uri/Uri.h"
 #include "phishlist/PhishListEntries.h"
 #include "update/Cipher.h"
+#include "uri/Uri.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "uri/Uri.h"
 #include "phishlist/CandidateIndex.h"
 #include "phishlist/PhishListItem.h"
 #include "support/KernelObjects.h"
+#include "uri/Uri.h"
 
 class CPhishListEntries {
  public:

@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
-#include "uri/Uri.h"
 #include "platform/WinTypes.h"
+#include "uri/Uri.h"
 
 // Classification of entries and lookup results.
 using ListKind = LONG;
