@@ -84,3 +84,46 @@ HttpLimits GetHttpLimits();
 void ConfineHttpToLoopback(bool on);
 
 }  // namespace ostrel::platform::testing
+
+// Dialogs (platform/DialogManager.h) and the folder chooser
+// (platform/ShlObj.h), headless. While a script is set, DialogBoxParamW
+// runs each dialog on the calling thread: it builds the windows from the
+// template, sends WM_INITDIALOG and WM_SHOWWINDOW, then calls the script
+// with the dialog window; the script acts as the user. A dialog the script
+// leaves open is then closed as with its close box (IDCANCEL). An empty
+// script turns this off (DialogBoxParamW then fails with -1).
+#include <functional>
+
+namespace ostrel::platform::testing {
+
+using DialogScript = std::function<void(HWND dialog)>;
+void ScriptDialogs(DialogScript script);
+
+// What the user does in a running dialog. Each sends the notification the
+// control would (EN_CHANGE, BN_CLICKED, CBN_SELCHANGE) and returns true; it
+// does nothing and returns false where a user could not act: the dialog
+// has ended, or the control is missing, of another kind, disabled, hidden
+// or (for typing) read-only. Pressing an automatic check box toggles it.
+bool TypeInto(HWND dialog, int id, const std::wstring& text);
+bool Press(HWND dialog, int id);
+bool ChooseItem(HWND dialog, int id, int index);
+
+// The dialog's running timers, and one elapse of each (WM_TIMER to the
+// procedure, or the timer's callback); how many were delivered.
+std::vector<UINT_PTR> RunningTimers(HWND dialog);
+int ElapseTimers(HWND dialog);
+
+// Answers for the next folder choosers, first first: a path is chosen, an
+// empty string cancels. An unscripted chooser is cancelled.
+void ScriptFolderChoices(const std::vector<std::wstring>& paths);
+
+struct FolderChooserCall {
+  HWND owner;
+  std::wstring title;
+  UINT flags;
+  bool rootIsDrives;
+};
+// The choosers shown since the last call; drops choices still queued.
+std::vector<FolderChooserCall> TakeFolderChooserCalls();
+
+}  // namespace ostrel::platform::testing
