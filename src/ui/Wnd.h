@@ -4,7 +4,7 @@
 // from it. Used on the thread that owns the window.
 #pragma once
 
-#include "platform/WinUser.h"
+#include "platform/DialogManager.h"
 
 class CWnd {
  public:
@@ -19,6 +19,11 @@ class CWnd {
   virtual LRESULT OnTimer(WPARAM timerId);
 
   HWND GetHandle() const;
+  // False, doing nothing, when there is no window yet.
+  bool Enable(bool enable);
+  // True when the window had the focus before another window.
+  bool SetFocus();
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs, TIMERPROC callback);
   // A message box owned by this window; the button chosen.
   int MessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
 
