@@ -1,6 +1,11 @@
 #include "com/MyCfgDlgCmdTarget.h"
 
 #include "com/ComObject.h"
+#include "com/Module.h"
+#include "support/Exception.h"
+#include "support/Trace.h"
+#include "ui/ConfigDlg.h"
+#include "ui/Resources.h"
 
 CMyCfgDlgCmdTarget::CMyCfgDlgCmdTarget() = default;
 
@@ -17,7 +22,19 @@ void* CMyCfgDlgCmdTarget::GetInterface(REFIID iid) {
 HRESULT CMyCfgDlgCmdTarget::QueryStatus(const GUID*, ULONG, OLECMD[], OLECMDTEXT*) { return S_OK; }
 
 HRESULT CMyCfgDlgCmdTarget::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
-  return E_NOTIMPL;
+  // Nothing may leave into the browser: a failure while the dialog runs is
+  // traced and reported.
+  try {
+    SetResourceInstance(g_module.GetModuleInstance());
+    CConfigDlg dialog(GetActiveWindow());
+    // -1: the dialog could not be shown (no display); the user saw nothing.
+    return dialog.DoModal() == -1 ? E_FAIL : S_OK;
+  } catch (const CException& e) {
+    e.Trace(L"Exception caught running the configuration dialog\r\n");
+  } catch (...) {
+    TraceMessage(L"Exception caught running the configuration dialog\r\n");
+  }
+  return E_FAIL;
 }
 
 HRESULT CMyCfgDlgCmdTarget::CreateInstance(IUnknown* outer, REFIID iid, void** out) {

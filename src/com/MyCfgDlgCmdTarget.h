@@ -17,7 +17,9 @@ class CMyCfgDlgCmdTarget : public CDispatchImpl<IMyCfgDlgCmdTarget>, public IOle
 
   // S_OK, writing nothing.
   HRESULT QueryStatus(const GUID* group, ULONG count, OLECMD commands[], OLECMDTEXT* text) override;
-  // The configuration dialog is not part of this build yet: E_NOTIMPL.
+  // Runs the configuration dialog modally, owned by the thread's active
+  // window: S_OK once it has closed, whatever the user did; E_FAIL when it
+  // could not be shown or failed while running. Raises nothing.
   HRESULT Exec(const GUID* group, DWORD command, DWORD options, VARIANT* in, VARIANT* out) override;
 
   static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
