@@ -13,6 +13,7 @@
 #include "settings/Settings.h"
 #include "ui/ConfigDlg.h"
 #include "ui/Resources.h"
+#include "update/UpdateSite.h"
 
 namespace t = ostrel::platform::testing;
 using namespace ConfigDlgIds;
@@ -244,4 +245,27 @@ TEST_F(ConfigDlgTest, WithNothingToShowItTheDialogFails) {
   CConfigDlg dialog(nullptr);
   EXPECT_EQ(dialog.DoModal(), -1);
   EXPECT_EQ(CSettings::GetUseRmtVals(7), 7u);
+}
+
+TEST_F(ConfigDlgTest, ConfigureAndProgramCheckUseTheRemoteMetadata) {
+  ostrel::test::UpdateSite site;
+  site.Publish("GREY_URI=http://grey.test/\nBHO_VERSION=123\n");
+  CSettings::SetUseRmtVals(1);
+  CSettings::SetPDBUN(42);
+  t::ScriptMessageBoxAnswers({IDYES, IDYES, IDOK});
+  Run([](HWND d) {
+    t::Press(d, kActGrey);  // not saved: the dialog's value comes back
+    EXPECT_TRUE(t::Press(d, kConfigure));
+    EXPECT_EQ(Text(d, kGreyRedirectUri), L"http://grey.test/");
+    EXPECT_EQ(IsDlgButtonChecked(d, kActGrey), 1u);
+    EXPECT_EQ(CSettings::GetPDBUN(0), -1);
+    EXPECT_TRUE(t::Press(d, kCheckProgramUpdate));  // this build is the newest
+  });
+  const auto calls = t::TakeMessageBoxCalls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].text, L"Update automatic configuration settings?");
+  EXPECT_EQ(calls[1].text, L"Check for an update to the Ostrel Anti-Phishing Filter?");
+  EXPECT_EQ(calls[2].text, L"There are no Ostrel Anti-Phishing Filter updates at this time");
+  EXPECT_EQ(calls[2].type, MB_OK | MB_ICONINFORMATION);
+  EXPECT_EQ(CSettings::GetGreyRedirectUri(L"-"), L"http://grey.test/");
 }
