@@ -206,7 +206,9 @@ TEST(Registry, RefusesAStoreOtherUsersCouldChange) {
     });
     EXPECT_NE(std::string::npos, said.find(c.path + " is refused")) << said;
     EXPECT_NE(std::string::npos, said.find(c.says)) << said;
-    if (c.mode == 0) ASSERT_EQ(0, unlink(c.path.c_str()) + rename(moved.c_str(), c.path.c_str()));
+    if (c.mode == 0) {
+      ASSERT_EQ(0, unlink(c.path.c_str()) + rename(moved.c_str(), c.path.c_str()));
+    }
     ASSERT_EQ(0, chown(c.path.c_str(), self, static_cast<gid_t>(-1)));
     ASSERT_EQ(0, chmod(c.path.c_str(), c.path == StoreFile() ? 0600 : 0700));
     EXPECT_TRUE(sound == ReadFileBytes(StoreFile())) << c.says;

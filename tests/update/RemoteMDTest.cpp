@@ -91,7 +91,9 @@ TEST(RemoteMDTest, WhenARequestIsMadeAndADownloadNeeded) {
   for (const auto& [localFile, pdbun, ttnup, text, requests, needed] : rows) {
     SCOPED_TRACE(text);
     std::remove(LocalDatabasePath().c_str());
-    if (localFile) ASSERT_TRUE(WriteLocalDatabase("b ^old\\.test/\n"));
+    if (localFile) {
+      ASSERT_TRUE(WriteLocalDatabase("b ^old\\.test/\n"));
+    }
     CSettings::SetPDBUN(pdbun);
     CSettings::SetTTNUP(ttnup);
     site.Publish(text);
