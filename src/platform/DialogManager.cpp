@@ -139,6 +139,17 @@ void DestroyDialogWindows(HWND dialog) {
   Windows().erase(dialog);
 }
 
+HWND FirstFocusable(HWND dialog) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Window* d = Find(dialog);
+  if (!d) return nullptr;
+  for (HWND control : d->controls) {
+    Window* c = Find(control);
+    if (c && CanFocus(*c)) return control;
+  }
+  return nullptr;
+}
+
 // Runs one dialog the script drives; the script is the user.
 INT_PTR RunHeadless(const DialogTemplate& t, DLGPROC proc, LPARAM initParam,
                     const ostrel::platform::testing::DialogScript& script) {
@@ -156,9 +167,9 @@ INT_PTR RunHeadless(const DialogTemplate& t, DLGPROC proc, LPARAM initParam,
     }
   } cleanup{dialog, previousFocus};
 
-  if (CallProc(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam) &&
-      firstTabStop)
-    SetFocus(firstTabStop);
+  // A non-zero answer: the focus goes to the first control that can take it now.
+  if (CallProc(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam))
+    SetFocus(FirstFocusable(dialog));
   if (!Ended(dialog)) CallProc(dialog, WM_SHOWWINDOW, TRUE, 0);
   if (!Ended(dialog)) script(dialog);
   // The user closes a dialog the script left open, as with its close box.

@@ -102,12 +102,14 @@ TEST(WrappersTest, DialogBindsItselfAndWindowsDieWithIt) {
   HWND seen = nullptr;
   t::ScriptDialogs([&](HWND d) {
     seen = d;
+    EXPECT_EQ(GetFocus(), GetDlgItem(d, 210));  // 208 was disabled at its start
     EXPECT_EQ(GetWindowLongPtrW(d, GWLP_USERDATA) != 0, true);
     EXPECT_EQ(SetTimer(d, 5, 10, nullptr), 5u);
     EXPECT_TRUE(t::Press(d, IDOK));
     EXPECT_FALSE(t::Press(d, IDCANCEL));  // ended: the user can do no more
   });
   CProbeDialog dialog;
+  dialog.onInit = [](CProbeDialog& self) { EnableWindow(GetDlgItem(self.Handle(), 208), FALSE); };
   EXPECT_EQ(dialog.DoModal(), IDOK);
   EXPECT_EQ(dialog.Handle(), seen);
   EXPECT_FALSE(IsWindow(seen));
