@@ -18,8 +18,6 @@
 
 namespace {
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 // A random pattern and a text made to match it (loosely: look-arounds and
 // the like may spoil it, which is fine for a subject).
 struct Piece {
