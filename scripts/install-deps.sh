@@ -19,6 +19,7 @@ PACKAGES=(
   libcpp-httplib-dev
   clang
   libclang-rt-14-dev
+  libgtk-3-dev xvfb xauth
 )
 
 # The URL differential test asks Node.js's URL parser; Debian's nodejs only

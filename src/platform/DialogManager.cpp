@@ -1,8 +1,9 @@
-// The dialog manager's window table and the headless backend that a test's
-// script drives. Procedures and timer callbacks are always called without
+// The dialog manager's window table, the headless backend that a test's
+// script drives, and the hand-over to a backend that shows windows. Procedures and timer callbacks are always called without
 // the table's lock held, since they call back into the dialog manager.
 #include "platform/DialogManager.h"
 
+#include <algorithm>
 #include <climits>
 #include <cwchar>
 #include <map>
@@ -12,9 +13,16 @@
 #include <thread>
 #include <vector>
 
+#include "platform/DialogBackend.h"
 #include "platform/Testing.h"
 
 namespace {
+
+struct Timer {
+  TIMERPROC callback = nullptr;
+  UINT elapseMs = 0;
+  unsigned generation = 0;
+};
 
 struct Window {
   bool isDialog = false;
@@ -34,14 +42,16 @@ struct Window {
   DLGPROC proc = nullptr;
   std::thread::id thread;
   bool ended = false;
+  bool onScreen = false;
   INT_PTR result = 0;
-  std::map<UINT_PTR, TIMERPROC> timers;
+  std::map<UINT_PTR, Timer> timers;
   std::vector<HWND> controls;  // template order
 };
 
 std::mutex g_mutex;
 UINT_PTR g_nextHandle = 0x1000;
 ostrel::platform::testing::DialogScript g_script;
+unsigned g_timerGeneration = 0;
 
 std::map<HWND, std::unique_ptr<Window>>& Windows() {
   static auto* windows = new std::map<HWND, std::unique_ptr<Window>>;  // lives until exit
@@ -101,11 +111,13 @@ bool Ended(HWND dialog) {
   return !d || d->ended;
 }
 
-HWND CreateDialogWindows(const DialogTemplate& t, DLGPROC proc, HWND* firstTabStop) {
+HWND CreateDialogWindows(const DialogTemplate& t, DLGPROC proc, HWND* firstTabStop,
+                         bool onScreen) {
   std::lock_guard<std::mutex> lock(g_mutex);
   const HWND dialog = NewHandle();
   auto d = std::make_unique<Window>();
   d->isDialog = true;
+  d->onScreen = onScreen;
   d->proc = proc;
   d->thread = std::this_thread::get_id();
   d->text = t.caption ? t.caption : L"";
@@ -139,8 +151,7 @@ void DestroyDialogWindows(HWND dialog) {
   Windows().erase(dialog);
 }
 
-HWND FirstFocusable(HWND dialog) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+HWND FirstFocusableLocked(HWND dialog) {
   Window* d = Find(dialog);
   if (!d) return nullptr;
   for (HWND control : d->controls) {
@@ -150,39 +161,56 @@ HWND FirstFocusable(HWND dialog) {
   return nullptr;
 }
 
+// The windows of one running dialog, from creation to destruction, with the
+// thread's dialog stack and focus; they go whatever the procedure raises.
+class RunningDialog {
+ public:
+  RunningDialog(const DialogTemplate& t, DLGPROC proc, bool onScreen)
+      : m_previousFocus(t_focus) {
+    m_dialog = CreateDialogWindows(t, proc, &m_firstTabStop, onScreen);
+    t_dialogs.push_back(m_dialog);
+  }
+  RunningDialog(const RunningDialog&) = delete;
+  RunningDialog& operator=(const RunningDialog&) = delete;
+  ~RunningDialog() {
+    t_dialogs.pop_back();
+    DestroyDialogWindows(m_dialog);
+    t_focus = m_previousFocus;
+  }
+  HWND Dialog() const { return m_dialog; }
+  HWND FirstTabStop() const { return m_firstTabStop; }
+  INT_PTR Result() const {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Window* d = Find(m_dialog);
+    return d && d->ended ? d->result : 0;
+  }
+
+ private:
+  HWND m_previousFocus;
+  HWND m_dialog = nullptr;
+  HWND m_firstTabStop = nullptr;
+};
+
 // Runs one dialog the script drives; the script is the user.
 INT_PTR RunHeadless(const DialogTemplate& t, DLGPROC proc, LPARAM initParam,
                     const ostrel::platform::testing::DialogScript& script) {
-  HWND firstTabStop = nullptr;
-  const HWND dialog = CreateDialogWindows(t, proc, &firstTabStop);
-  t_dialogs.push_back(dialog);
-  const HWND previousFocus = t_focus;
-  struct Cleanup {  // the windows go whatever the procedure or script raises
-    HWND dialog;
-    HWND previousFocus;
-    ~Cleanup() {
-      t_dialogs.pop_back();
-      DestroyDialogWindows(dialog);
-      t_focus = previousFocus;
-    }
-  } cleanup{dialog, previousFocus};
+  RunningDialog running(t, proc, false);
+  const HWND dialog = running.Dialog();
+  const HWND firstTabStop = running.FirstTabStop();
 
   // A non-zero answer: the focus goes to the first control that can take it now.
   if (CallProc(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam))
-    SetFocus(FirstFocusable(dialog));
+    SetFocus(ostrel::platform::dialogs::FirstFocusable(dialog));
   if (!Ended(dialog)) CallProc(dialog, WM_SHOWWINDOW, TRUE, 0);
   if (!Ended(dialog)) script(dialog);
   // The user closes a dialog the script left open, as with its close box.
   if (!Ended(dialog)) CallProc(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Window* d = Find(dialog);
-  return d && d->ended ? d->result : 0;
+  return running.Result();
 }
 
 }  // namespace
 
-INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND, DLGPROC proc,
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC proc,
                         LPARAM initParam) {
   const DialogTemplate* t = FindDialogTemplate(instance, templateName);
   if (!t || !proc) return -1;
@@ -191,8 +219,12 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND, DLGPROC 
     std::lock_guard<std::mutex> lock(g_mutex);
     script = g_script;
   }
-  if (!script) return -1;  // nothing can show it: as with no display
-  return RunHeadless(*t, proc, initParam, script);
+  if (script) return RunHeadless(*t, proc, initParam, script);
+  const ostrel::platform::dialogs::Backend* screen = ostrel::platform::dialogs::ScreenBackend();
+  if (!screen) return -1;  // no display: nothing can show it
+  RunningDialog running(*t, proc, true);
+  if (!screen->run(running.Dialog(), t, instance, owner, initParam)) return -1;
+  return running.Result();
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
@@ -370,11 +402,11 @@ HWND GetFocus() { return t_focus; }
 
 HWND GetActiveWindow() { return t_dialogs.empty() ? nullptr : t_dialogs.back(); }
 
-UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT, TIMERPROC callback) {
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC callback) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Window* w = Find(window);
   if (!w || !w->isDialog || w->ended || id == 0) return 0;
-  w->timers[id] = callback;
+  w->timers[id] = Timer{callback, elapseMs, ++g_timerGeneration};
   return id;
 }
 
@@ -399,14 +431,66 @@ LONG_PTR GetWindowLongPtrW(HWND window, int index) {
   return w && index == GWLP_USERDATA ? w->userData : 0;
 }
 
-namespace ostrel::platform::testing {
+namespace ostrel::platform::dialogs {
 
-void ScriptDialogs(DialogScript script) {
+std::vector<ControlView> Controls(HWND dialog) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_script = std::move(script);
+  std::vector<ControlView> views;
+  Window* d = Find(dialog);
+  if (!d || !d->isDialog) return views;
+  for (HWND control : d->controls) {
+    const Window* c = Find(control);
+    if (c)
+      views.push_back(
+          {control, c->id, c->kind, c->style, c->text, c->check, c->items, c->selection, c->enabled});
+  }
+  return views;
 }
 
-bool TypeInto(HWND dialog, int id, const std::wstring& text) {
+std::vector<TimerView> Timers(HWND dialog) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::vector<TimerView> views;
+  Window* d = Find(dialog);
+  if (d && !d->ended)
+    for (const auto& timer : d->timers)
+      views.push_back({timer.first, timer.second.elapseMs, timer.second.generation});
+  return views;
+}
+
+bool Ended(HWND dialog) { return ::Ended(dialog); }
+
+INT_PTR Deliver(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return CallProc(dialog, message, wParam, lParam);
+}
+
+void DeliverTimer(HWND dialog, UINT_PTR id) {
+  TIMERPROC callback = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    Window* d = Find(dialog);
+    if (!d || d->ended) return;
+    const auto it = d->timers.find(id);
+    if (it == d->timers.end()) return;  // killed meanwhile
+    callback = it->second.callback;
+  }
+  if (callback)
+    callback(dialog, WM_TIMER, id, 0);
+  else
+    CallProc(dialog, WM_TIMER, id, 0);
+}
+
+HWND FirstFocusable(HWND dialog) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return FirstFocusableLocked(dialog);
+}
+
+bool ShownOnScreen(HWND dialog) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Window* d = Find(dialog);
+  return d && d->isDialog && d->onScreen && !d->ended;
+}
+
+bool UserTypes(HWND dialog, int id, const std::wstring& text) {
   HWND handle = nullptr;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -422,7 +506,7 @@ bool TypeInto(HWND dialog, int id, const std::wstring& text) {
   return true;
 }
 
-bool Press(HWND dialog, int id) {
+bool UserPresses(HWND dialog, int id) {
   HWND handle = nullptr;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -437,7 +521,7 @@ bool Press(HWND dialog, int id) {
   return true;
 }
 
-bool ChooseItem(HWND dialog, int id, int index) {
+bool UserChooses(HWND dialog, int id, int index) {
   HWND handle = nullptr;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -453,31 +537,43 @@ bool ChooseItem(HWND dialog, int id, int index) {
   return true;
 }
 
-std::vector<UINT_PTR> RunningTimers(HWND dialog) {
+void UserFocuses(HWND control) {
   std::lock_guard<std::mutex> lock(g_mutex);
+  if (Find(control)) t_focus = control;
+}
+
+}  // namespace ostrel::platform::dialogs
+
+namespace ostrel::platform::testing {
+
+void ScriptDialogs(DialogScript script) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_script = std::move(script);
+}
+
+bool TypeInto(HWND dialog, int id, const std::wstring& text) {
+  return dialogs::UserTypes(dialog, id, text);
+}
+
+bool Press(HWND dialog, int id) { return dialogs::UserPresses(dialog, id); }
+
+bool ChooseItem(HWND dialog, int id, int index) {
+  return dialogs::UserChooses(dialog, id, index);
+}
+
+std::vector<UINT_PTR> RunningTimers(HWND dialog) {
   std::vector<UINT_PTR> ids;
-  Window* d = Find(dialog);
-  if (d && !d->ended)
-    for (const auto& timer : d->timers) ids.push_back(timer.first);
+  for (const dialogs::TimerView& timer : dialogs::Timers(dialog)) ids.push_back(timer.id);
   return ids;
 }
 
 int ElapseTimers(HWND dialog) {
   int delivered = 0;
   for (UINT_PTR id : RunningTimers(dialog)) {
-    TIMERPROC callback = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(g_mutex);
-      Window* d = Find(dialog);
-      if (!d || d->ended) break;
-      const auto it = d->timers.find(id);
-      if (it == d->timers.end()) continue;  // killed by an earlier one
-      callback = it->second;
-    }
-    if (callback)
-      callback(dialog, WM_TIMER, id, 0);
-    else
-      CallProc(dialog, WM_TIMER, id, 0);
+    if (::Ended(dialog)) break;
+    const std::vector<UINT_PTR> running = RunningTimers(dialog);
+    if (std::find(running.begin(), running.end(), id) == running.end()) continue;  // killed by an earlier one
+    dialogs::DeliverTimer(dialog, id);
     ++delivered;
   }
   return delivered;

@@ -8,8 +8,12 @@
 //   to EndDialog, or -1 when the dialog cannot be created (unknown
 //   template, no way to show it).
 // - Which backend shows the dialog: a test's script (platform/Testing.h)
-//   when one is set; otherwise none exists in this build, so the dialog
-//   fails as with no display (-1).
+//   when one is set; otherwise windows on the screen (GTK 3) where DISPLAY
+//   or WAYLAND_DISPLAY names a display that opens, the first thread to show
+//   one owning the screen; with no display, or on another thread, the
+//   dialog fails (-1). On the screen, controls sit where the template's
+//   dialog units put them in the template's font, timers run as the dialog
+//   runs, and the close box and Escape send IDCANCEL.
 // - Control calls on a handle that is not a live window, or an id the
 //   dialog does not have, fail (FALSE, 0, null) and change nothing.
 // Calls are safe from any thread; a dialog's procedure runs on the thread

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/DialogBackend.h"
 #include "platform/ProcessFacts.h"
 #include "platform/ShlObj.h"
 #include "platform/Testing.h"
@@ -77,7 +78,15 @@ HRESULT SHGetSpecialFolderLocation(HWND, int folder, LPITEMIDLIST* list) {
 PIDLIST_ABSOLUTE SHBrowseForFolderW(BROWSEINFOW* info) {
   if (!info) return nullptr;
   std::wstring choice;
-  {
+  // A chooser owned by a dialog on the screen is shown over it.
+  const ostrel::platform::dialogs::Backend* screen =
+      info->hwndOwner && ostrel::platform::dialogs::ShownOnScreen(info->hwndOwner)
+          ? ostrel::platform::dialogs::ScreenBackend()
+          : nullptr;
+  if (screen) {
+    if (!screen->chooseFolder(info->hwndOwner, info->lpszTitle ? info->lpszTitle : L"", &choice))
+      choice.clear();  // cancelled
+  } else {
     std::lock_guard<std::mutex> lock(g_mutex);
     const bool rootIsDrives = !info->pidlRoot || info->pidlRoot->path[0] == 0;
     g_calls.push_back(

@@ -2,6 +2,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/DialogBackend.h"
 #include "platform/Testing.h"
 #include "platform/Utf8.h"
 #include "platform/WinUser.h"
@@ -55,9 +56,14 @@ std::vector<MessageBoxCall> TakeMessageBoxCalls() {
 
 }  // namespace ostrel::platform::testing
 
-int MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
   const std::wstring text = lpText ? lpText : L"";
   const std::wstring caption = lpCaption ? lpCaption : L"Error";
+  // A box owned by a dialog on the screen is shown over it.
+  if (hWnd && ostrel::platform::dialogs::ShownOnScreen(hWnd)) {
+    if (const auto* screen = ostrel::platform::dialogs::ScreenBackend())
+      return screen->messageBox(hWnd, text.c_str(), caption.c_str(), uType);
+  }
   HeadlessState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.calls.push_back({text, caption, uType});

@@ -7,7 +7,8 @@
 //   folder, a virtual folder: it has no file-system path.
 // - SHBrowseForFolderW lets the user choose a folder under the root (the
 //   drives folder when none): the chosen folder's list, or null when the
-//   user cancels. The backend here is headless: the choices come from a
+//   user cancels. Owned by a dialog on the screen, it is a folder chooser
+//   window over it; otherwise it is headless: the choices come from a
 //   script a test sets (platform/Testing.h); unscripted, the user cancels.
 // - SHGetPathFromIDListW writes the folder's path (at most MAX_PATH
 //   characters with the terminator) and fails for a virtual folder.

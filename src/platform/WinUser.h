@@ -1,6 +1,8 @@
 // Platform layer: message boxes.
 // Promises: MessageBoxW shows the text and caption and returns the button
-// chosen (IDOK, IDYES, ...). The backend here is headless: answers come
+// chosen (IDOK, IDYES, ...). Owned by a dialog on the screen, it is a
+// modal window over that dialog (closing it answers as a dismissal below).
+// Otherwise it is headless: answers come
 // from a script a test sets (platform/Testing.h), in order; unscripted, it
 // writes the caption and text to standard error and answers as a user who
 // dismissed the box: No for a Yes/No question, Cancel where a Cancel button

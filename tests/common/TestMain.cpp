@@ -28,6 +28,9 @@ __attribute__((constructor(101))) void Isolate() {
     mkdir(dir.c_str(), 0700);
     setenv(n[0], dir.c_str(), 1);
   }
+  // No test opens a window on the developer's screen: dialogs run scripted.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
 }
 
 // Each test starts with no registry store, whatever the one before wrote.
