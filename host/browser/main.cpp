@@ -2,14 +2,18 @@
 // Helper Objects into each window the way the browser does and drives
 // navigations through them, telling for each where the window ended and why.
 //
-//   ostrel-browser [--json] [--fetch] [ADDRESS | continue | new-window | close-window]...
+//   ostrel-browser [--json] [--fetch] [ADDRESS | continue | new-window | close-window |
+//                  tools [N]]...
+//   ostrel-browser --tools
 //
 // Without addresses on the command line it reads them from standard input,
 // one a line (blank lines are skipped; lines starting with "#" are captions,
 // shown as they are in the text output).
-// Exit status: 0 when every navigation ended without error, 1 when one did
-// not, 2 for a wrong command line, 3 when no helper can be loaded.
+// Exit status: 0 when every navigation and Tools-menu command ended without
+// error, 1 when one did not, 2 for a wrong command line, 3 when no helper
+// can be loaded.
 #include <cstdio>
+#include <cwctype>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -17,6 +21,7 @@
 
 #include "browser/BrowserWindow.h"
 #include "browser/Helpers.h"
+#include "browser/ToolsMenu.h"
 #include "browser/WindowThread.h"
 #include "platform/ObjBase.h"
 #include "platform/Utf8.h"
@@ -28,13 +33,21 @@ using ostrel::platform::ToUtf8;
 namespace {
 
 const char kUsage[] =
-    "usage: ostrel-browser [--json] [--fetch] [ADDRESS | continue | new-window | close-window]...\n"
+    "usage: ostrel-browser [--json] [--fetch] [ADDRESS | continue | new-window | close-window |\n"
+    "                      tools [N]]...\n"
+    "       ostrel-browser --tools\n"
     "  Navigates a browser window with the registered helpers loaded (the\n"
     "  filter: register it with ostrel-regsvr MODULE) and tells, for each\n"
     "  navigation, where the window ended and why.\n"
     "  continue      follows the \"continue\" link of the warning page shown\n"
     "  new-window    opens another window (its own thread and helpers)\n"
     "  close-window  closes the current window (the helpers get OnQuit)\n"
+    "  tools         lists the Tools menu (the registered command extensions)\n"
+    "  tools N       runs its entry N in the current window, as when picked\n"
+    "                from the menu (the filter's opens its configuration\n"
+    "                dialog where a display is available)\n"
+    "  --tools       lists the Tools menu and runs the entry whose number is\n"
+    "                read from standard input\n"
     "  --json        one JSON object a line per navigation, for scripts\n"
     "  --fetch       loads http and https pages over the network; otherwise\n"
     "                every navigation counts as loaded\n"
@@ -114,6 +127,11 @@ class CSession {
       if (!m_json) std::cout << "[window " << number << "] closed" << std::endl;
       return Result::Done;
     }
+    if (operand == L"tools") {
+      ListTools();
+      return Result::Done;
+    }
+    if (operand.rfind(L"tools ", 0) == 0) return RunTool(operand.substr(6));
     if (m_windows.empty() && !OpenWindow()) return Result::Fatal;
     Window& window = *m_windows.back();
     const NavigationReport report = window.thread.Call([&] {
@@ -123,7 +141,78 @@ class CSession {
     return report.outcome == Outcome::Error ? Result::Failed : Result::Done;
   }
 
+  // The Tools menu, numbered from 1.
+  void ListTools() {
+    const std::vector<ToolsEntry> entries = RegisteredToolsEntries();
+    if (entries.empty() && !m_json) std::cout << "[tools] the Tools menu has no entries" << std::endl;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (m_json)
+        std::cout << "{\"tool\":" << i + 1 << ",\"menuText\":" << JsonText(entries[i].menuText)
+                  << "}" << std::endl;
+      else
+        std::cout << "[tools] " << i + 1 << "  " << ToUtf8(entries[i].menuText) << std::endl;
+    }
+  }
+
+  // Runs Tools-menu entry number (from 1) on the current window's thread,
+  // which the command's dialog belongs to, as the browser would.
+  Result RunTool(const std::wstring& number) {
+    const std::vector<ToolsEntry> entries = RegisteredToolsEntries();
+    std::size_t chosen = 0;
+    for (wchar_t c : number) {
+      if (std::iswspace(c)) continue;
+      if (c < L'0' || c > L'9' || chosen > entries.size()) return ToolFailed(L"", L"no such entry: " + number);
+      chosen = chosen * 10 + static_cast<std::size_t>(c - L'0');
+    }
+    if (chosen == 0 || chosen > entries.size())
+      return ToolFailed(L"", L"no such entry in the Tools menu: " + number);
+    if (m_windows.empty() && !OpenWindow()) return Result::Fatal;
+    Window& window = *m_windows.back();
+    const ToolsEntry& entry = entries[chosen - 1];
+    std::wstring error;
+    const HRESULT hr = window.thread.Call([&] { return RunToolsEntry(entry, &error); });
+    if (FAILED(hr)) {
+      wchar_t code[16];
+      std::swprintf(code, 16, L"0x%08X", static_cast<unsigned>(hr));
+      return ToolFailed(entry.menuText, (error.empty() ? L"the command failed" : error) +
+                                            L" (" + code + L")");
+    }
+    if (m_json)
+      std::cout << "{\"tool\":" << chosen << ",\"menuText\":" << JsonText(entry.menuText)
+                << ",\"result\":\"done\"}" << std::endl;
+    else
+      std::cout << "[tools] " << ToUtf8(entry.menuText) << ": done" << std::endl;
+    return Result::Done;
+  }
+
  private:
+  Result ToolFailed(const std::wstring& menuText, const std::wstring& why) {
+    if (m_json)
+      std::cout << "{\"menuText\":" << JsonText(menuText) << ",\"result\":\"failed\",\"error\":"
+                << JsonText(why) << "}" << std::endl;
+    else
+      std::cout << "[tools] " << (menuText.empty() ? "" : ToUtf8(menuText) + ": ") << "failed: "
+                << ToUtf8(why) << std::endl;
+    return Result::Failed;
+  }
+
+  static std::string JsonText(const std::wstring& text) {
+    std::string out = "\"";
+    for (char c : ToUtf8(text)) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += c;
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+        out += escaped;
+      } else {
+        out += c;
+      }
+    }
+    return out + "\"";
+  }
+
   bool m_json;
   bool m_fetch;
   int m_opened = 0;
@@ -133,7 +222,7 @@ class CSession {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool json = false, fetch = false;
+  bool json = false, fetch = false, tools = false;
   std::vector<std::wstring> operands;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -141,6 +230,8 @@ int main(int argc, char** argv) {
       json = true;
     } else if (arg == "--fetch") {
       fetch = true;
+    } else if (arg == "--tools") {
+      tools = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
       return 0;
@@ -152,8 +243,20 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (tools && !operands.empty()) {
+    std::cerr << "ostrel-browser: --tools takes no operands\n" << kUsage;
+    return 2;
+  }
   CSession session(json, fetch);
   if (!session.OpenWindow()) return 3;
+  if (tools) {  // the menu, then the user's pick
+    session.ListTools();
+    if (!json) std::cout << "[tools] entry to run: " << std::flush;
+    std::string pick;
+    std::getline(std::cin, pick);
+    if (!json) std::cout << std::endl;
+    return session.RunTool(FromUtf8(pick)) == CSession::Result::Done ? 0 : 1;
+  }
   bool failed = false;
   auto run = [&](const std::wstring& operand) {
     const CSession::Result result = session.Do(operand);
