@@ -397,7 +397,9 @@ GtkWindow* WindowOf(HWND owner) {
 }
 
 bool Open() {
-  gtk_disable_setlocale();  // the host's locale stays as the host set it
+  // The host's locale stays as the host set it (unless the host runs GTK
+  // itself, and so has started it already).
+  if (!gdk_display_get_default()) gtk_disable_setlocale();
   if (!gtk_init_check(nullptr, nullptr)) return false;
   GtkCssProvider* css = gtk_css_provider_new();
   gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
