@@ -14,10 +14,11 @@
 #include <chrono>
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <boost/regex.hpp>
 
 extern char** environ;
 
@@ -128,11 +129,11 @@ class StaticServer {
 using JsonLine = std::map<std::string, std::string>;
 
 inline std::optional<JsonLine> ParseJsonLine(const std::string& line) {
-  static const std::regex field(R"re("(\w+)":(?:"((?:[^"\\]|\\.)*)"|([^,"}]*))(,|\}$))re");
+  static const boost::regex field(R"re("(\w+)":(?:"((?:[^"\\]|\\.)*)"|([^,"}]*))(,|\}$))re");
   JsonLine fields;
   std::size_t matched = 1;
-  for (auto it = std::sregex_iterator(line.begin(), line.end(), field);
-       it != std::sregex_iterator(); ++it) {
+  for (auto it = boost::sregex_iterator(line.begin(), line.end(), field);
+       it != boost::sregex_iterator(); ++it) {
     std::string value = (*it)[3].matched ? (*it)[3].str() : std::string();
     const std::string quoted = (*it)[2].str();
     for (std::size_t i = 0; i < quoted.size(); ++i) {
