@@ -3,7 +3,9 @@
 // the rest is a second address to compare sites with. Cracking into buffers
 // both ample and small exercises the size checks.
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/FuzzInput.h"
@@ -13,21 +15,17 @@
 namespace {
 
 void Crack(const std::wstring& url, DWORD flags, DWORD room) {
-  std::vector<wchar_t> scheme(room), host(room), user(room), password(room), path(room), extra(room);
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
-  parts.lpszScheme = scheme.data();
-  parts.dwSchemeLength = room;
-  parts.lpszHostName = host.data();
-  parts.dwHostNameLength = room;
-  parts.lpszUserName = user.data();
-  parts.dwUserNameLength = room;
-  parts.lpszPassword = password.data();
-  parts.dwPasswordLength = room;
-  parts.lpszUrlPath = path.data();
-  parts.dwUrlPathLength = room;
-  parts.lpszExtraInfo = extra.data();
-  parts.dwExtraInfoLength = room;
+  const std::pair<LPWSTR*, DWORD*> fields[] = {
+      {&parts.lpszScheme, &parts.dwSchemeLength},     {&parts.lpszHostName, &parts.dwHostNameLength},
+      {&parts.lpszUserName, &parts.dwUserNameLength}, {&parts.lpszPassword, &parts.dwPasswordLength},
+      {&parts.lpszUrlPath, &parts.dwUrlPathLength},   {&parts.lpszExtraInfo, &parts.dwExtraInfoLength}};
+  std::vector<std::vector<wchar_t>> buffers(std::size(fields), std::vector<wchar_t>(room));
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    *fields[i].first = buffers[i].data();
+    *fields[i].second = room;
+  }
   InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), flags, &parts);
 }
 
