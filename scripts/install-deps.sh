@@ -20,6 +20,7 @@ PACKAGES=(
   clang
   libclang-rt-14-dev
   libgtk-3-dev xvfb xauth
+  nlohmann-json3-dev
 )
 
 # The URL differential test asks Node.js's URL parser; Debian's nodejs only
