@@ -50,22 +50,6 @@ bool IsValidAddress(const std::wstring& address, std::wstring* why) {
   return true;
 }
 
-// One by-reference variant argument of an event, kept alive while it fires.
-struct EventArgument {
-  VARIANT value;
-  EventArgument() { VariantInit(&value); }
-  ~EventArgument() { VariantClear(&value); }
-};
-
-void ByReference(VARIANT& argument, VARIANT& to) {
-  argument.vt = VT_BYREF | VT_VARIANT;
-  argument.pvarVal = &to;
-}
-
-BSTR NewText(const std::wstring& text) {
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
-
 }  // namespace
 
 CBrowserWindow::CBrowserWindow(int number, bool fetch)
@@ -74,19 +58,13 @@ CBrowserWindow::CBrowserWindow(int number, bool fetch)
       m_location(L"about:blank"),
       m_helpersActive(true),
       m_navigating(false),
-      m_abandoned(false),
-      m_references(1) {}
+      m_abandoned(false) {}
 
-CBrowserWindow::~CBrowserWindow() {
-  for (IDispatch* sink : m_sinks)
-    if (sink) sink->Release();
-}
+CBrowserWindow::~CBrowserWindow() = default;
 
 void CBrowserWindow::AddHelper(IObjectWithSite* helper, bool active) {
-  m_helpers.push_back(helper);
   m_helpersActive = m_helpersActive && active;
-  // A helper that refuses its site is kept, as the browser keeps it.
-  helper->SetSite(static_cast<IWebBrowser2*>(this));
+  CBrowserSite::AddHelper(helper);
 }
 
 NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstring& action) {
@@ -94,7 +72,7 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
   report.window = m_number;
   report.action = action;
   report.address = address;
-  if (m_helpers.empty()) {
+  if (HelperCount() == 0) {
     report.scanned = false;
     report.notScannedWhy = L"no helper is loaded";
   } else if (!m_helpersActive) {
@@ -175,117 +153,6 @@ NavigationReport CBrowserWindow::Continue() {
   return report;
 }
 
-void CBrowserWindow::Close() {
-  FireQuit();
-  for (IObjectWithSite* helper : m_helpers) {
-    helper->SetSite(nullptr);
-    helper->Release();
-  }
-  m_helpers.clear();
-  Release();
-}
-
-bool CBrowserWindow::FireBeforeNavigate(const std::wstring& url) {
-  EventArgument address, flags, frame, postData, headers;
-  address.value.vt = VT_BSTR;
-  address.value.bstrVal = NewText(url);
-  flags.value.vt = VT_I4;
-  flags.value.lVal = 0;
-  frame.value.vt = VT_BSTR;
-  frame.value.bstrVal = NewText(L"");
-  headers.value.vt = VT_BSTR;
-  headers.value.bstrVal = NewText(L"");
-  VARIANT_BOOL cancel = VARIANT_FALSE;
-  // Reversed: cancel, headers, post data, frame, flags, URL, browser.
-  VARIANT args[7];
-  for (VARIANT& a : args) VariantInit(&a);
-  args[0].vt = VT_BYREF | VT_BOOL;
-  args[0].pboolVal = &cancel;
-  ByReference(args[1], headers.value);
-  ByReference(args[2], postData.value);
-  ByReference(args[3], frame.value);
-  ByReference(args[4], flags.value);
-  ByReference(args[5], address.value);
-  args[6].vt = VT_DISPATCH;
-  args[6].pdispVal = static_cast<IWebBrowser2*>(this);
-  DISPPARAMS params{args, nullptr, 7, 0};
-  Fire(DISPID_BEFORENAVIGATE2, &params);
-  return cancel != VARIANT_FALSE;
-}
-
-void CBrowserWindow::FireNavigateComplete(const std::wstring& url) {
-  EventArgument address;
-  address.value.vt = VT_BSTR;
-  address.value.bstrVal = NewText(url);
-  VARIANT args[2];
-  VariantInit(&args[0]);
-  VariantInit(&args[1]);
-  ByReference(args[0], address.value);
-  args[1].vt = VT_DISPATCH;
-  args[1].pdispVal = static_cast<IWebBrowser2*>(this);
-  DISPPARAMS params{args, nullptr, 2, 0};
-  Fire(DISPID_NAVIGATECOMPLETE2, &params);
-}
-
-void CBrowserWindow::FireQuit() {
-  DISPPARAMS params{nullptr, nullptr, 0, 0};
-  Fire(DISPID_ONQUIT, &params);
-}
-
-void CBrowserWindow::Fire(DISPID event, DISPPARAMS* params) {
-  // A sink may unsubscribe while it is called: each is held meanwhile.
-  std::vector<IDispatch*> sinks;
-  for (IDispatch* sink : m_sinks)
-    if (sink) {
-      sink->AddRef();
-      sinks.push_back(sink);
-    }
-  for (IDispatch* sink : sinks) {
-    sink->Invoke(event, IID_NULL, 0, DISPATCH_METHOD, params, nullptr, nullptr, nullptr);
-    sink->Release();
-  }
-}
-
-HRESULT CBrowserWindow::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-      IsEqualIID(iid, IID_IWebBrowser2))
-    *out = static_cast<IWebBrowser2*>(this);
-  else if (IsEqualIID(iid, IID_IConnectionPointContainer))
-    *out = static_cast<IConnectionPointContainer*>(this);
-  if (!*out) return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
-}
-
-ULONG CBrowserWindow::AddRef() { return ++m_references; }
-
-ULONG CBrowserWindow::Release() {
-  const ULONG left = --m_references;
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT CBrowserWindow::GetTypeInfoCount(UINT* count) {
-  if (count) *count = 0;
-  return S_OK;
-}
-
-HRESULT CBrowserWindow::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT CBrowserWindow::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-  return DISP_E_UNKNOWNNAME;
-}
-
-HRESULT CBrowserWindow::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                               UINT*) {
-  return DISP_E_MEMBERNOTFOUND;
-}
-
 HRESULT CBrowserWindow::get_HWND(SHANDLE_PTR* window) {
   if (!window) return E_POINTER;
   *window = static_cast<SHANDLE_PTR>(0x10000 + m_number);  // a handle of its own per window
@@ -309,58 +176,6 @@ HRESULT CBrowserWindow::get_LocationURL(BSTR* url) {
   if (!url) return E_POINTER;
   *url = NewText(m_location);
   return *url ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT CBrowserWindow::EnumConnectionPoints(IEnumConnectionPoints** points) {
-  if (points) *points = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT CBrowserWindow::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
-  if (!point) return E_POINTER;
-  *point = nullptr;
-  if (!IsEqualIID(iid, DIID_DWebBrowserEvents2)) return CONNECT_E_NOCONNECTION;
-  *point = static_cast<IConnectionPoint*>(this);
-  AddRef();
-  return S_OK;
-}
-
-HRESULT CBrowserWindow::GetConnectionInterface(IID* iid) {
-  if (!iid) return E_POINTER;
-  *iid = DIID_DWebBrowserEvents2;
-  return S_OK;
-}
-
-HRESULT CBrowserWindow::GetConnectionPointContainer(IConnectionPointContainer** container) {
-  if (!container) return E_POINTER;
-  *container = static_cast<IConnectionPointContainer*>(this);
-  AddRef();
-  return S_OK;
-}
-
-HRESULT CBrowserWindow::Advise(IUnknown* sink, DWORD* cookie) {
-  if (!sink || !cookie) return E_POINTER;
-  *cookie = 0;
-  IDispatch* events = nullptr;
-  if (FAILED(sink->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void**>(&events))) &&
-      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))))
-    return CONNECT_E_CANNOTCONNECT;
-  m_sinks.push_back(events);
-  *cookie = static_cast<DWORD>(m_sinks.size());
-  return S_OK;
-}
-
-HRESULT CBrowserWindow::Unadvise(DWORD cookie) {
-  if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1]) return CONNECT_E_NOCONNECTION;
-  IDispatch* sink = m_sinks[cookie - 1];
-  m_sinks[cookie - 1] = nullptr;
-  sink->Release();
-  return S_OK;
-}
-
-HRESULT CBrowserWindow::EnumConnections(IEnumConnections** connections) {
-  if (connections) *connections = nullptr;
-  return E_NOTIMPL;
 }
 
 }  // namespace ostrel::host
