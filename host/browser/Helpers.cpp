@@ -26,20 +26,6 @@ std::wstring Hex(HRESULT hr) {
   return text;
 }
 
-std::wstring ModuleOf(const CLSID& clsid) {
-  const std::wstring key = L"CLSID\\" + Text(clsid) + L"\\InprocServer32";
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
-    return L"";
-  BYTE data[8192];
-  DWORD size = sizeof data;
-  std::wstring path;
-  if (RegQueryValueExW(opened, nullptr, nullptr, nullptr, data, &size) == ERROR_SUCCESS)
-    path = platform::FromUtf16Le(data, size);
-  RegCloseKey(opened);
-  return path;
-}
-
 DWORD Flag(const wchar_t* name, DWORD fallback) {
   HKEY opened = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
@@ -97,6 +83,20 @@ IObjectWithSite* CreateHelper(const CLSID& clsid, std::wstring* error) {
       break;
   }
   return nullptr;
+}
+
+std::wstring ModuleOf(const CLSID& clsid) {
+  const std::wstring key = L"CLSID\\" + Text(clsid) + L"\\InprocServer32";
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+    return L"";
+  BYTE data[8192];
+  DWORD size = sizeof data;
+  std::wstring path;
+  if (RegQueryValueExW(opened, nullptr, nullptr, nullptr, data, &size) == ERROR_SUCCESS)
+    path = platform::FromUtf16Le(data, size);
+  RegCloseKey(opened);
+  return path;
 }
 
 bool FilterPaused() { return Flag(L"BHOPaused", 0) != 0; }

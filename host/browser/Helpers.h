@@ -19,6 +19,10 @@ std::vector<CLSID> RegisteredHelpers();
 // Creates one helper; on failure returns null and says why in *error.
 IObjectWithSite* CreateHelper(const CLSID& clsid, std::wstring* error);
 
+// The module file that serves a class (its InprocServer32), empty when the
+// class is not registered.
+std::wstring ModuleOf(const CLSID& clsid);
+
 // The settings the stand-in reports beside a navigation, read as the filter
 // reads them (HKCU\SOFTWARE\Ostrel\AntiPhish; a missing value is its default).
 bool FilterPaused();

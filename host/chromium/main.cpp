@@ -1,0 +1,213 @@
+// ostrel-chromium-host: the filter in a Chromium window. Chromium starts one
+// per window (the extension connects once per window) and speaks native
+// messaging with it on standard input and output; the host loads the
+// registered Browser Helper Objects as ostrel-browser does, sites them on a
+// CChromiumWindow and turns each message into the event the browser would
+// fire, on this one thread. Diagnostics go to standard error only.
+//
+// Exit status: 0 when the window closed or the input ended, 1 when the
+// channel broke (a malformed or oversized message, input ending inside
+// one), 3 when no helper can be loaded.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "browser/Helpers.h"
+#include "browser/ToolsMenu.h"
+#include "chromium/ChromiumWindow.h"
+#include "chromium/HostName.h"
+#include "chromium/Messages.h"
+#include "chromium/StdioChannel.h"
+#include "platform/ObjBase.h"
+#include "platform/Utf8.h"
+
+using namespace ostrel::chromium;
+using ostrel::platform::ToUtf8;
+
+namespace {
+
+const char kUsage[] =
+    "usage: ostrel-chromium-host [ORIGIN]...\n"
+    "  The filter's native messaging host for Chromium: started by the\n"
+    "  browser for each window, once the extension is loaded and the host\n"
+    "  is installed (ostrel-chromium-install). It loads the registered\n"
+    "  helpers (the filter: register it with ostrel-regsvr MODULE) and\n"
+    "  speaks native messaging on standard input and output: a 32-bit\n"
+    "  native-order length, then a JSON object. Arguments (the caller's\n"
+    "  origin) are accepted and ignored. Diagnostics go to standard error.\n"
+    "  Exit status: 0 at the end of the input or when the window closed,\n"
+    "  1 for a malformed or oversized message, 3 when no helper can be loaded.\n";
+
+void Say(const std::string& text) { std::cerr << "ostrel-chromium-host: " << text << std::endl; }
+
+class CHost {
+ public:
+  explicit CHost(const StdioChannel& channel) : m_reader(channel.in), m_writer(channel.out) {}
+
+  int Run() {
+    if (!Load()) return 3;
+    if (!Send(EncodeHello(ProcessId(), m_window->HelperCount()))) return Finish(0);
+    for (;;) {
+      std::string body;
+      switch (m_reader.Next(&body)) {
+        case ReadResult::Message:
+          break;
+        case ReadResult::End:
+          return Finish(0);
+        case ReadResult::Truncated:
+          Say("the input ended inside a message");
+          return Finish(1);
+        case ReadResult::TooLong:
+          Say("a message of " + std::to_string(m_reader.AnnouncedLength()) +
+              " bytes is over the limit of " + std::to_string(kMaxMessageBytes));
+          return Finish(1);
+        case ReadResult::Failed:
+          Say("standard input cannot be read");
+          return Finish(1);
+      }
+      Message message;
+      std::string why;
+      switch (Decode(body, &message, &why)) {
+        case DecodeResult::NotAnObject:
+          Say(why);
+          return Finish(1);
+        case DecodeResult::Ignored:
+          Say(why + "; ignored");
+          continue;
+        case DecodeResult::Ok:
+          break;
+      }
+      if (!Handle(message)) return Finish(0);
+    }
+  }
+
+ private:
+  // Every registered helper created and sited, as ostrel-browser's window
+  // does; none at all, or one that fails, and the host does not run.
+  bool Load() {
+    const std::vector<CLSID> helpers = ostrel::host::RegisteredHelpers();
+    if (helpers.empty()) {
+      Say("no Browser Helper Object is registered; register the filter first: "
+          "ostrel-regsvr OstrelAntiPhishingBHO.so");
+      return false;
+    }
+    m_window = new CChromiumWindow();
+    for (const CLSID& clsid : helpers) {
+      std::wstring error;
+      IObjectWithSite* helper = ostrel::host::CreateHelper(clsid, &error);
+      if (!helper) {
+        Say(ToUtf8(error));
+        m_window->Close();
+        m_window = nullptr;
+        return false;
+      }
+      m_modules.push_back(ostrel::host::ModuleOf(clsid));
+      m_window->AddHelper(helper);
+    }
+    return true;
+  }
+
+  // False when the window is done with.
+  bool Handle(const Message& message) {
+    switch (message.type) {
+      case MessageType::Window:
+        m_window->SetWindowId(message.windowId);
+        return true;
+      case MessageType::BeforeNavigate:
+        return Answer(m_window->BeforeNavigate(message.tabId, message.url));
+      case MessageType::Committed:
+        return Answer(m_window->Committed(message.tabId, message.url));
+      case MessageType::Completed:
+        m_window->Completed(message.tabId, message.url);
+        return true;
+      case MessageType::TabRemoved:
+        m_window->ForgetTab(message.tabId);
+        return true;
+      case MessageType::Tools:
+        RunTools();
+        return true;
+      case MessageType::WindowRemoved:
+        return false;
+    }
+    return true;
+  }
+
+  bool Answer(const TabAnswer& answer) {
+    switch (answer.kind) {
+      case TabAnswer::Kind::None:
+        return true;
+      case TabAnswer::Kind::Navigate: {
+        const std::string navigate = EncodeNavigate(answer.tabId, answer.url);
+        if (navigate.size() <= kMaxMessageBytes) return Send(navigate);
+        Say("the address tab " + std::to_string(answer.tabId) +
+            " was sent to is too long for a message; the tab is stopped instead");
+        return Send(EncodeStop(answer.tabId));
+      }
+      case TabAnswer::Kind::Stop:
+        return Send(EncodeStop(answer.tabId));
+    }
+    return true;
+  }
+
+  bool Send(const std::string& body) {
+    if (m_writer.Write(body) == WriteResult::Sent) return true;
+    Say("the extension closed the channel");
+    return false;
+  }
+
+  // The filter's Tools-menu entry: the command served by a helper's module.
+  void RunTools() {
+    for (const ostrel::host::ToolsEntry& entry : ostrel::host::RegisteredToolsEntries()) {
+      const std::wstring module = ostrel::host::ModuleOf(entry.command);
+      bool ours = false;
+      for (const std::wstring& m : m_modules) ours = ours || (!module.empty() && m == module);
+      if (!ours) continue;
+      std::wstring error;
+      const HRESULT hr = ostrel::host::RunToolsEntry(entry, &error);
+      if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        Say(ToUtf8(entry.menuText) + ": " +
+            (error.empty() ? std::string("the command failed") : ToUtf8(error)) + " (" + code +
+            ")");
+      }
+      return;
+    }
+    Say("the filter has no Tools-menu entry registered");
+  }
+
+  // OnQuit, the helpers released and their modules unloaded, as at a
+  // browser window's close.
+  int Finish(int status) {
+    if (m_window) m_window->Close();
+    m_window = nullptr;
+    CoFreeUnusedLibraries();
+    return status;
+  }
+
+  CMessageReader m_reader;
+  CMessageWriter m_writer;
+  CChromiumWindow* m_window = nullptr;  // the creator's reference, given up by Close
+  std::vector<std::wstring> m_modules;  // the helpers' module files
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  const StdioChannel channel = OpenStdioChannel();
+  if (!channel.ok) {
+    Say("standard output cannot be set aside for the protocol");
+    return 1;
+  }
+  if (InputIsTerminal())
+    Say("waiting for native messages from Chromium on standard input (see --help)");
+  return CHost(channel).Run();
+}
