@@ -1,0 +1,312 @@
+// ostrel-chromium-host as Chromium runs it: a process spoken to in native
+// messaging over pipes, with the real module registered and its list
+// downloaded from ostrel-serve on 127.0.0.1. What the filter asks of a tab
+// comes back as one message; anything the host cannot read ends it with a
+// line on standard error and never a partial message on standard output.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "chromium/MessageReader.h"
+#include "chromium/MessageWriter.h"
+#include "common/ChildProcess.h"
+#include "common/Database.h"
+#include "common/TestEnv.h"
+#include "host/Programs.h"
+#include "platform/Utf8.h"
+#include "platform/WinReg.h"
+#include "settings/Settings.h"
+
+using namespace ostrel::test;
+using namespace ostrel::chromium;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+// The host with its standard input and output on pipes and its standard
+// error in a file; killed, if still running, when the test ends.
+class HostProcess {
+ public:
+  HostProcess() : m_errors(TestRoot() + "/host-stderr.txt") {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, m_errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    char* args[] = {const_cast<char*>(OSTREL_CHROMIUM_HOST),
+                    const_cast<char*>("chrome-extension://kkbbcamifbbpgpliadehmfpboejmedcg/"),
+                    nullptr};
+    if (posix_spawn(&m_pid, args[0], &actions, nullptr, args, environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    m_in = in[1];
+    m_out = out[0];
+  }
+  ~HostProcess() {
+    CloseInput();
+    if (m_pid > 0 && m_status == kRunning) {
+      kill(m_pid, SIGKILL);
+      Wait();
+    }
+    if (m_out >= 0) close(m_out);
+  }
+
+  void SendRaw(const std::string& bytes) {
+    if (m_in >= 0 && write(m_in, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      CloseInput();
+  }
+  void Send(const json& message) { SendRaw(Frame(message.dump())); }
+  void CloseInput() {
+    if (m_in >= 0) close(m_in);
+    m_in = -1;
+  }
+
+  // The next whole message, or nothing at the end of the output, after a
+  // timeout, or when what came is not a whole JSON object.
+  std::optional<json> Receive(int timeoutMs = 20000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    CMessageReader reader([&](char* into, std::size_t size) -> long {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{m_out, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return -1;
+      return static_cast<long>(read(m_out, into, size));
+    });
+    std::string body;
+    if (reader.Next(&body) != ReadResult::Message) return std::nullopt;
+    json message = json::parse(body, nullptr, false);
+    if (!message.is_object()) return std::nullopt;
+    return message;
+  }
+
+  int Wait() {
+    if (m_status != kRunning || m_pid <= 0) return m_status;
+    int status = 0;
+    while (waitpid(m_pid, &status, 0) < 0) {
+    }
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m_status;
+  }
+  // What it wrote to standard error; call after Wait.
+  std::string Errors() const { return ReadFileBytes(m_errors); }
+  // Whatever is left on standard output; call after Wait.
+  std::string Rest() {
+    std::string rest;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(m_out, chunk, sizeof chunk)) > 0) rest.append(chunk, static_cast<size_t>(n));
+    return rest;
+  }
+
+ private:
+  static constexpr int kRunning = -2;
+  std::string m_errors;
+  pid_t m_pid = -1;
+  int m_in = -1;
+  int m_out = -1;
+  int m_status = kRunning;
+};
+
+json BeforeNavigate(int tab, const std::string& url) {
+  return {{"type", "before-navigate"}, {"tabId", tab}, {"url", url}};
+}
+
+json NavigateTo(int tab, const std::string& url) {
+  return {{"type", "navigate"}, {"tabId", tab}, {"url", url}};
+}
+
+class ChromiumHost : public testing::Test {
+ protected:
+  void SetUp() override {
+    const ProgramRun registered = RunProgram(OSTREL_REGSVR, {OSTREL_MODULE});
+    ASSERT_EQ(registered.status, 0) << registered.err;
+    CSettings::SetBHOVersion(CSettings::BuildNumber);  // no first-run reset to the public server
+  }
+
+  // The sample pages served with a list naming black and grey sites.
+  void ServeList() {
+    const fs::path site = TestRoot() + "/site";
+    fs::create_directories(site);
+    for (const char* page : {"grey.html", "black.html"})
+      fs::copy_file(fs::path(OSTREL_WEB_DIR) / page, site / page);
+    ASSERT_TRUE(WriteFileBytes(site / "db", Container("b ^127\\.0\\.0\\.1(:|/)\n"
+                                                      "g ^([a-z]+\\.)*grey\\.localhost(:|/|$)\n"
+                                                      "b ^([a-z]+\\.)*evil\\.localhost(:|/|$)\n")));
+    ASSERT_TRUE(WriteFileBytes(site / "md", Container("DB_VERSION=1\n")));
+    server = std::make_unique<StaticServer>(site.string());
+    ASSERT_FALSE(server->Base().empty());
+    port = server->Base().substr(std::string("http://127.0.0.1:").size());
+    port.pop_back();
+    const std::wstring base = ostrel::platform::FromUtf8(server->Base());
+    CSettings::SetMDRemoteUri(base + L"md?");
+    CSettings::SetDBRemoteUpdUri(base + L"db?");
+    CSettings::SetGreyRedirectUri(base + L"grey.html");
+    CSettings::SetBlackRedirectUri(base + L"black.html");
+    UseLocalDatabase();
+  }
+
+  // The filter polls nothing but a closed port of this machine.
+  static void UpdatesGoNowhere() {
+    CSettings::SetMDRemoteUri(L"http://127.0.0.1:9/md");
+    CSettings::SetDBRemoteUpdUri(L"http://127.0.0.1:9/db");
+  }
+
+  // Started, greeted, and (when serving) its filter's list downloaded.
+  std::unique_ptr<HostProcess> Start(bool withList) {
+    auto host = std::make_unique<HostProcess>();
+    const std::optional<json> hello = host->Receive();
+    EXPECT_TRUE(hello && hello->value("type", "") == "hello" && hello->value("helpers", 0) == 1 &&
+                hello->value("pid", 0) > 0)
+        << (hello ? hello->dump() : "no hello");
+    if (withList) {
+      EXPECT_TRUE(Eventually([] { return CSettings::GetPDBUN(-1) >= 0; }, 30000))
+          << "the filter never downloaded its list";
+    }
+    host->Send({{"type", "window"}, {"windowId", 4}});
+    return host;
+  }
+
+  std::string Site(const std::string& name, const std::string& path = "/") const {
+    return "http://" + name + ".localhost:" + port + path;
+  }
+
+  std::unique_ptr<StaticServer> server;
+  std::string port;
+};
+
+}  // namespace
+
+TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
+  ServeList();
+  std::unique_ptr<HostProcess> host = Start(true);
+  const std::string black = server->Base() + "black.html";
+  const std::string grey = server->Base() + "grey.html";
+  // A probe with a known answer: what came before it sent nothing.
+  const auto expectNothingBefore = [&](const char* what) {
+    host->Send(BeforeNavigate(99, Site("evil")));
+    EXPECT_EQ(host->Receive(), NavigateTo(99, black + "?var1=ZORTBHO&var2=black&var3=" +
+                                                  Site("evil")))
+        << what;
+  };
+
+  host->Send(BeforeNavigate(1, Site("www.evil", "/a?b=c")));
+  EXPECT_EQ(host->Receive(), NavigateTo(1, black + "?var1=ZORTBHO&var2=black&var3=" +
+                                               Site("www.evil", "/a?b=c")));
+
+  host->Send(BeforeNavigate(2, Site("grey", "/index.html")));
+  const std::optional<json> warned = host->Receive();
+  ASSERT_TRUE(warned);
+  const std::string page = warned->value("url", "");
+  const std::string prefix = grey + "?var1=ZORTBHO&var2=grey&var3=" + Site("grey", "/index.html") +
+                             "&var4=";
+  ASSERT_EQ(page.substr(0, prefix.size()), prefix);
+  EXPECT_EQ(warned->value("tabId", 0), 2);
+  const std::string key = page.substr(prefix.size());
+  ASSERT_GT(key.size(), 2u);
+
+  // "continue": the click-through is verified and the site reloaded without
+  // its key; from then on the site passes.
+  host->Send(BeforeNavigate(2, Site("grey", "/index.html") + key));
+  EXPECT_EQ(host->Receive(), NavigateTo(2, Site("grey", "/index.html")));
+  host->Send(BeforeNavigate(2, Site("grey", "/index.html")));
+  host->Send({{"type", "committed"}, {"tabId", 2}, {"url", Site("grey", "/index.html")}});
+  host->Send(BeforeNavigate(2, Site("grey", "/other.html")));
+  expectNothingBefore("the grey site after continue");
+
+  host->Send(BeforeNavigate(3, "http://clean.localhost/"));
+  host->Send(BeforeNavigate(3, "chrome://newtab/"));
+  host->Send(BeforeNavigate(3, "data:text/html,<b>x</b>"));
+  host->Send(BeforeNavigate(3, "http://clean.localhost/" + std::string(70000, 'a')));
+  host->Send({{"type", "completed"}, {"tabId", 3}, {"url", "http://clean.localhost/"}});
+  expectNothingBefore("clean and non-http addresses");
+
+  // A navigation whose first event was missed is still caught once committed.
+  host->Send({{"type", "committed"}, {"tabId", 5}, {"url", Site("evil", "/late")}});
+  EXPECT_EQ(host->Receive(),
+            NavigateTo(5, black + "?var1=ZORTBHO&var2=black&var3=" + Site("evil", "/late")));
+
+  // Wrong shapes are ignored and the window stays protected.
+  host->Send({{"type", "reload"}, {"tabId", 1}});
+  host->Send({{"type", "before-navigate"}, {"tabId", "1"}, {"url", Site("evil")}});
+  host->Send({{"type", "committed"}, {"tabId", 1}});
+  host->Send({{"type", "tab-removed"}, {"tabId", 1}});
+  expectNothingBefore("ignored messages");
+
+  host->Send({{"type", "window-removed"}});
+  EXPECT_EQ(host->Wait(), 0);
+  EXPECT_EQ(host->Rest(), "");
+  const std::string errors = host->Errors();
+  EXPECT_NE(errors.find("ostrel-chromium-host: unknown message type \"reload\""), std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("without a whole-number tabId"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("without a url string"), std::string::npos) << errors;
+}
+
+TEST_F(ChromiumHost, ABrokenChannelEndsTheHostWithALineAndNoPartialMessage) {
+  UpdatesGoNowhere();
+  struct Case {
+    std::string input;  // after the window message
+    int status;
+    std::string says;
+  };
+  const std::uint32_t over = 1024 * 1024 + 1;
+  const Case cases[] = {
+      {"", 0, ""},
+      {Frame(json{{"type", "window-removed"}}.dump()) + Frame("{not json"), 0, ""},
+      {Frame("{not json"), 1, "not valid JSON"},
+      {Frame("[\"type\",\"tools\"]"), 1, "not a JSON object"},
+      {std::string(reinterpret_cast<const char*>(&over), 4) + "{}", 1, "over the limit"},
+      {"\x02\x00", 1, "ended inside a message"},
+      {Frame("{\"type\":\"tools\"}").substr(0, 9), 1, "ended inside a message"},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<HostProcess> host = Start(false);
+    host->SendRaw(c.input);
+    host->CloseInput();
+    EXPECT_EQ(host->Wait(), c.status) << testing::PrintToString(c.input);
+    EXPECT_EQ(host->Rest(), "") << "only whole messages, and none here";
+    const std::string errors = host->Errors();
+    if (c.says.empty()) {
+      EXPECT_EQ(errors, "");
+    } else {
+      EXPECT_EQ(errors.rfind("ostrel-chromium-host: ", 0), 0u) << errors;
+      EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
+    }
+  }
+}
+
+TEST_F(ChromiumHost, RefusesToRunUnprotectedAndAnswersHelp) {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects");
+  HostProcess host;
+  host.CloseInput();
+  EXPECT_EQ(host.Wait(), 3);
+  EXPECT_EQ(host.Rest(), "");
+  EXPECT_NE(host.Errors().find("ostrel-regsvr"), std::string::npos) << host.Errors();
+
+  const ProgramRun help = RunProgram(OSTREL_CHROMIUM_HOST, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: ostrel-chromium-host"), std::string::npos);
+}
