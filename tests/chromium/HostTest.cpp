@@ -247,7 +247,17 @@ TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
   EXPECT_EQ(host->Receive(),
             NavigateTo(5, black + "?var1=ZORTBHO&var2=black&var3=" + Site("evil", "/late")));
 
-  // Wrong shapes are ignored and the window stays protected.
+  // A warning address too long for a message: the tab is stopped instead.
+  std::string huge = Site("evil", "/");
+  huge += std::string(1024 * 1024 - 60 - huge.size(), 'a');  // its message fits
+  host->Send(BeforeNavigate(6, huge));
+  const std::optional<json> stopped = host->Receive();
+  EXPECT_TRUE(stopped == json({{"type", "stop"}, {"tabId", 6}}))
+      << (stopped ? stopped->dump().substr(0, 100) : "nothing");
+
+  // Wrong shapes are ignored and the window stays protected; the Tools
+  // command without a display fails with a line.
+  host->Send({{"type", "tools"}});
   host->Send({{"type", "reload"}, {"tabId", 1}});
   host->Send({{"type", "before-navigate"}, {"tabId", "1"}, {"url", Site("evil")}});
   host->Send({{"type", "committed"}, {"tabId", 1}});
@@ -262,6 +272,9 @@ TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
       << errors;
   EXPECT_NE(errors.find("without a whole-number tabId"), std::string::npos) << errors;
   EXPECT_NE(errors.find("without a url string"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("too long for a message"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("Ostrel Anti-Phishing Filter: the command failed"), std::string::npos)
+      << errors;
 }
 
 TEST_F(ChromiumHost, ABrokenChannelEndsTheHostWithALineAndNoPartialMessage) {
