@@ -21,6 +21,7 @@ PACKAGES=(
   libclang-rt-14-dev
   libgtk-3-dev xvfb xauth
   nlohmann-json3-dev
+  chromium
 )
 
 # The URL differential test asks Node.js's URL parser; Debian's nodejs only

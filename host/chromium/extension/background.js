@@ -77,7 +77,7 @@ function send(windowId, message) {
     log({ window: windowId, dropped: message.type, why: "no host" });
     return;
   }
-  log(Object.assign({ window: windowId, out: message.type }, message.tabId !== undefined ? { tabId: message.tabId } : {}));
+  log({ window: windowId, out: message.type, tabId: message.tabId, url: message.url && message.url.slice(0, 300) });
   try {
     host.port.postMessage(message);
   } catch (e) {
