@@ -2,7 +2,7 @@
 # The main job: runs the filter in the browser stand-in against a local
 # update server, on a fresh machine as on this one.
 #
-#   scripts/run-browser.sh [--keep]
+#   scripts/run-browser.sh [--keep] [--chromium [--screenshot FILE]]
 #
 # Installs what is missing (scripts/install-deps.sh), builds into build-run/,
 # and makes a private profile under a temporary folder (its own HOME and XDG
@@ -14,23 +14,42 @@
 # white-listed one, a grey hit with its click-through, and a black hit,
 # which offers none. The server is stopped on exit and the profile removed
 # (--keep leaves the profile for a look with ostrel-reg).
+#
+# --chromium browses the same addresses in headless Chromium instead, with
+# the filter's extension and its native host (one per window), prints where
+# the tab ended each time, and saves the grey warning page as Chromium shows
+# it to docs/chromium-warning.png (or --screenshot FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 KEEP=0
-[ "${1:-}" = "--keep" ] && KEEP=1
+CHROMIUM=0
+SCREENSHOT=$ROOT/docs/chromium-warning.png
+while [ $# -gt 0 ]; do
+  case $1 in
+    --keep) KEEP=1 ;;
+    --chromium) CHROMIUM=1 ;;
+    --screenshot)
+      [ $# -ge 2 ] || { echo "run-browser.sh: --screenshot needs a file" >&2; exit 2; }
+      SCREENSHOT=$(realpath -m "$2")
+      shift ;;
+    *) echo "usage: scripts/run-browser.sh [--keep] [--chromium [--screenshot FILE]]" >&2; exit 2 ;;
+  esac
+  shift
+done
 
 ./scripts/install-deps.sh
 
-BUILD=$ROOT/build-run
+BUILD=${OSTREL_RUN_BUILD:-$ROOT/build-run}  # another build folder may be named
 LOG=$BUILD/run-browser-build.log
 mkdir -p "$BUILD"
 echo "== building into $BUILD =="
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF > "$LOG" 2>&1 ||
   { cat "$LOG"; exit 1; }
-cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target OstrelAntiPhishingBHO ostrel-browser \
-  ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site >> "$LOG" 2>&1 ||
+TARGETS=(OstrelAntiPhishingBHO ostrel-browser ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site)
+[ "$CHROMIUM" = 1 ] && TARGETS+=(ostrel-chromium-host ostrel-chromium-install)
+cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target "${TARGETS[@]}" >> "$LOG" 2>&1 ||
   { tail -n 40 "$LOG"; exit 1; }
 
 MODULE=$BUILD/src/com/OstrelAntiPhishingBHO.so
@@ -117,20 +136,29 @@ http://login.bank-secure.localhost:$PORT/
 http://evil.localhost:$PORT/index.html
 ADDRESSES
 
-echo "== browsing (the filter downloads its database from $SERVER first) =="
-{
-  # The window is open and its filter polls the server; wait for the download.
-  for _ in $(seq 300); do
-    downloaded && break
-    sleep 0.1
-  done
-  if downloaded; then
-    echo "# -- The filter downloaded the database from the sample update site."
-  else
-    echo "# -- No database arrived within 30 s: see the server's log below."
-  fi
-  cat "$SAMPLE/addresses"
-} | "$BROWSER" --fetch
+if [ "$CHROMIUM" = 1 ]; then
+  echo "== browsing in headless Chromium (the filter downloads its database from $SERVER first) =="
+  mkdir -p "$PROFILE/chromium" "$(dirname "$SCREENSHOT")"
+  node host/chromium/driver/run-sample.js --user-data-dir "$PROFILE/chromium" \
+    --installer "$BUILD/host/ostrel-chromium-install" --reg "$REG" \
+    --extension "$ROOT/host/chromium/extension" --server "$SERVER/" \
+    --screenshot "$SCREENSHOT" < "$SAMPLE/addresses"
+else
+  echo "== browsing (the filter downloads its database from $SERVER first) =="
+  {
+    # The window is open and its filter polls the server; wait for the download.
+    for _ in $(seq 300); do
+      downloaded && break
+      sleep 0.1
+    done
+    if downloaded; then
+      echo "# -- The filter downloaded the database from the sample update site."
+    else
+      echo "# -- No database arrived within 30 s: see the server's log below."
+    fi
+    cat "$SAMPLE/addresses"
+  } | "$BROWSER" --fetch
+fi
 
 echo "== requests the sample update site served =="
 tail -n +2 "$PROFILE/serve.log"

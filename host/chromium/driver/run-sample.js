@@ -1,0 +1,92 @@
+// The main job's session in headless Chromium: reads the sample addresses
+// (and "continue", which clicks the warning page's link) one a line from
+// standard input, browses them in one tab, and tells where the tab ended.
+// The first grey warning page is saved as a screenshot. Run by
+// scripts/run-browser.sh --chromium inside its private profile (HOME and the
+// XDG folders already point there).
+//   node run-sample.js --user-data-dir DIR --installer PATH --reg PATH
+//                      --extension DIR --server URL --screenshot FILE
+"use strict";
+const fs = require("fs");
+const cs = require("./chromium-session.js");
+
+const options = {};
+for (let i = 2; i + 1 < process.argv.length; i += 2) options[process.argv[i].replace(/^--/, "")] = process.argv[i + 1];
+for (const name of ["user-data-dir", "installer", "reg", "extension", "server", "screenshot"])
+  if (!options[name]) {
+    console.error(`run-sample.js: --${name} is missing`);
+    process.exit(2);
+  }
+
+// Where a navigation settled: the tab's document loaded, the extension told
+// the host so, and nothing moved it on for a moment.
+async function settle(session, page, since) {
+  let last = null;
+  let stableSince = 0;
+  return cs.waitFor("the tab to settle", async () => {
+    const at = await session.location(page);
+    const state = await session.state();
+    const completed = state.log.some((e) => e.n > since && e.out === "completed" && e.url === at.href.slice(0, 300));
+    if (!at.ready || !completed || at.href !== last) {
+      last = at.href;
+      stableSince = Date.now();
+      return null;
+    }
+    return Date.now() - stableSince >= 700 ? at.href : null;
+  }, 20000);
+}
+
+function describe(address, location, server) {
+  if (location.startsWith(server + "grey.html?") || location.startsWith(server + "black.html?")) {
+    const kind = location.startsWith(server + "grey.html?") ? "grey" : "black";
+    const offers = /&var4=\([0-9a-f]+\)$/.test(location) ? "which offers to continue" : "which offers no way on";
+    return `sent to the ${kind} warning page, ${offers}`;
+  }
+  if (address === "continue") return "click-through verified, the address reloaded without its key";
+  return location === address ? "allowed" : "ended elsewhere";
+}
+
+async function main() {
+  const chromium = cs.findChromium();
+  if (!chromium) throw new Error("chromium is not installed (apt-get install chromium)");
+  const lines = fs.readFileSync(0, "utf8").split("\n").map((l) => l.trim()).filter(Boolean);
+  const profile = { env: process.env, userDataDir: options["user-data-dir"] };
+  const session = await cs.startChromium({ chromium, installer: options.installer, extensionDir: options.extension, profile });
+  const window = Object.keys((await session.state()).windows)[0];
+  console.log(`# -- Chromium started; window ${window} has its filter host (pid ${(await session.state()).windows[window].pid}).`);
+  try {
+    await cs.waitFor("the filter to download its list", () => cs.listDownloaded(options.reg, process.env), 30000, 200);
+    console.log("# -- The filter downloaded the database from the sample update site.");
+  } catch (e) {
+    console.log("# -- No database arrived within 30 s: see the server's log below.");
+  }
+
+  const tab = session.firstPage;
+  let shot = false;
+  for (const line of lines) {
+    if (line.startsWith("#")) {
+      console.log(line);
+      continue;
+    }
+    const since = (await session.state()).log.slice(-1)[0].n;
+    if (line === "continue") await session.click(tab, "#continue");
+    else await session.navigate(tab, line);
+    const location = await settle(session, tab, since);
+    console.log(`[tab] ${line === "continue" ? "continue -> " + location : line}`);
+    console.log(`    ${describe(line, location, options.server)}`);
+    console.log(`    now at ${location}`);
+    if (!shot && location.startsWith(options.server + "grey.html?")) {
+      await session.screenshot(tab, options.screenshot);
+      console.log(`# -- The grey warning page as Chromium shows it: saved to ${options.screenshot}`);
+      shot = true;
+    }
+  }
+  await session.close();
+}
+
+main().then(
+  () => process.exit(0),
+  (error) => {
+    console.error("run-sample.js: " + error.message);
+    process.exit(1);
+  });
