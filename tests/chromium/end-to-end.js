@@ -120,6 +120,15 @@ async function main() {
   const kept = Object.values(after.windows)[0].pid;
   if (!alive(kept)) throw new Error("the remaining window's host ended too");
 
+  step = "a window whose host dies gets a new one and stays protected";
+  process.kill(kept, "SIGKILL");
+  const [windowId] = Object.keys(after.windows);
+  await cs.waitFor("a new host for the window", async () => {
+    const w = (await session.state()).windows[windowId];
+    return w && w.ready && w.pid !== kept && w.connects === 2;
+  }, 15000, 200);
+  await expectBlack(tab, at("again.evil"), await mark());
+
   step = "a paused filter lets the next navigation through";
   cs.setFilterValue(reg, env, "BHOPaused", "REG_DWORD", 1);
   since = await mark();
@@ -154,7 +163,7 @@ function checkStderr(text) {
 main().then(
   () => {
     clearTimeout(watchdog);
-    console.log("PASSED: black, grey with continue, clean, two windows, window close, pause in Chromium");
+    console.log("PASSED: black, grey with continue, clean, two windows, window close, host restart, pause in Chromium");
     process.exit(0);
   },
   (error) => {

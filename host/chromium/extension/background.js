@@ -11,6 +11,7 @@ const LOG_SIZE = 500;
 const RETRY_WINDOW_MS = 60000; // connects within this span count as quick retries
 const RETRY_FIRST_MS = 500;
 const RETRY_MAX_MS = 60000;
+const HELD_MAX = 200; // events kept for a window whose host is being restarted
 
 // Read by the end-to-end test through DevTools; windows[id] = {pid, ready, connects}.
 self.ostrel = { windows: {}, log: [] };
@@ -30,7 +31,7 @@ const removedWindows = new Set(); // so a late reconnect never revives a closed 
 
 function connect(windowId) {
   if (hosts.has(windowId) && hosts.get(windowId).port) return;
-  const host = hosts.get(windowId) || { port: null, recent: [], timer: null };
+  const host = hosts.get(windowId) || { port: null, recent: [], timer: null, held: [] };
   hosts.set(windowId, host);
   const now = Date.now();
   host.recent = host.recent.filter((t) => now - t < RETRY_WINDOW_MS).concat(now);
@@ -55,6 +56,8 @@ function connect(windowId) {
   });
   // Posted before the host's hello: the pipe keeps it until the host reads.
   send(windowId, { type: "window", windowId });
+  // What happened while the window had no host is scanned by the new one.
+  for (const message of host.held.splice(0)) send(windowId, message);
 }
 
 // A host that keeps failing is retried ever more slowly, never in a tight loop,
@@ -74,7 +77,8 @@ function reconnectLater(windowId, host) {
 function send(windowId, message) {
   const host = hosts.get(windowId);
   if (!host || !host.port) {
-    log({ window: windowId, dropped: message.type, why: "no host" });
+    if (host && host.held.length < HELD_MAX) host.held.push(message);
+    else log({ window: windowId, dropped: message.type, why: "no host" });
     return;
   }
   log({ window: windowId, out: message.type, tabId: message.tabId, url: message.url && message.url.slice(0, 300) });
