@@ -130,21 +130,14 @@ TEST(Messages, DecodesEachTypeAndIgnoresWrongShapes) {
   }
 }
 
-TEST(Messages, AnswersAreObjectsTheDecoderReadsBack) {
-  // Quotes, controls and characters beyond the BMP survive; a wide value
-  // that is no code point is replaced, never an invalid message.
-  const std::wstring url = L"http://x.test/\"\\\n\u00e9\U0001F600";
+TEST(Messages, AnAnswerIsValidJsonWhateverTheHelperAskedFor) {
+  // A wide value that is no code point is replaced, never an invalid
+  // message (or a throw inside the host).
+  std::string odd = EncodeNavigate(42, std::wstring(L"\"a") + wchar_t(0xD800) + L"\U0001F600");
+  odd.replace(odd.find("\"navigate\""), 10, "\"committed\"");  // read back as the extension's kind
   Message m;
   std::string why;
-  std::string navigate = EncodeNavigate(42, url);
-  // Read back as the extension's own message kind, to reuse the decoder.
-  navigate.replace(navigate.find("\"navigate\""), 10, "\"committed\"");
-  ASSERT_EQ(Decode(navigate, &m, &why), DecodeResult::Ok) << navigate;
-  EXPECT_EQ(m.tabId, 42);
-  EXPECT_EQ(m.url, url);
-  std::string odd = EncodeNavigate(1, std::wstring(L"a") + wchar_t(0xD800) + L"b");
-  odd.replace(odd.find("\"navigate\""), 10, "\"committed\"");
   ASSERT_EQ(Decode(odd, &m, &why), DecodeResult::Ok) << odd;
-  EXPECT_EQ(m.url, L"a\uFFFDb");
-  EXPECT_EQ(EncodeStop(3), R"({"tabId":3,"type":"stop"})");
+  EXPECT_EQ(m.tabId, 42);
+  EXPECT_EQ(m.url, L"\"a\uFFFD\U0001F600");
 }
