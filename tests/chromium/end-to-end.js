@@ -136,6 +136,14 @@ async function main() {
   cs.setFilterValue(reg, env, "BHOPaused", "REG_DWORD", 0);
   await expectBlack(tab, at("resumed.evil"), since);
 
+  step = "an address over 65,536 characters is scanned cut to that length";
+  const long = at("long.evil", "/" + "a".repeat(70000));
+  since = await mark();
+  await session.navigate(tab, long);
+  const cut = await cs.waitFor("the host's answer to the long address", () => firstAnswerSince(since));
+  if (cut.in !== "navigate" || !cut.url.endsWith("var3=" + long.slice(0, 65536)))
+    throw new Error("the long address was answered with " + JSON.stringify(cut).slice(0, 300));
+
   step = "closing Chromium";
   await session.close();
   checkStderr(session.stderr());
@@ -163,7 +171,7 @@ function checkStderr(text) {
 main().then(
   () => {
     clearTimeout(watchdog);
-    console.log("PASSED: black, grey with continue, clean, two windows, window close, host restart, pause in Chromium");
+    console.log("PASSED: black, grey with continue, clean, two windows, window close, host restart, pause, long address in Chromium");
     process.exit(0);
   },
   (error) => {
