@@ -59,17 +59,18 @@ async function main() {
   await cs.waitFor("the filter to download its list", () => cs.listDownloaded(reg, env), 30000, 200);
   const tab = session.firstPage;
 
-  // The log position now; then the first answer any host gave after it.
-  const mark = async () => (await session.state()).log.slice(-1)[0].n;
+  // The first answer any host gave after a log position.
+  const mark = () => session.mark();
   const firstAnswerSince = async (n) =>
     (await session.state()).log.find((e) => e.n > n && (e.in === "navigate" || e.in === "stop"));
   // Ends on the black page for this address; the host's answers come in the
   // order of the events, so this is also the barrier after which an earlier
   // navigation can no longer be redirected.
   const expectBlack = async (page, address, since) => {
+    const started = await mark();
     await session.navigate(page, address);
     await session.waitForLocation(page, `the black warning page for ${address}`,
-      (h) => h === blackPage + "var1=ZORTBHO&var2=black&var3=" + address);
+      (h) => h === blackPage + "var1=ZORTBHO&var2=black&var3=" + address, started);
     const hidden = await session.devtools.evaluate(page.sessionId, "document.getElementById('way-on').hidden");
     if (hidden !== true) throw new Error("the black page offers a way on");
     const answer = await firstAnswerSince(since);
@@ -77,8 +78,9 @@ async function main() {
       throw new Error(`the first redirect since the previous page was ${JSON.stringify(answer)}, not the one for ${address}`);
   };
   const expectUntouched = async (page, address) => {
+    const started = await mark();
     await session.navigate(page, address);
-    await session.waitForLocation(page, `${address} to load untouched`, (h) => h === address);
+    await session.waitForLocation(page, `${address} to load untouched`, (h) => h === address, started);
   };
 
   step = "a clean address is untouched; a black one ends on the black page without var4";
@@ -88,15 +90,17 @@ async function main() {
 
   step = "a grey address ends on the grey page with var4; continue reaches the site";
   const grey = at("login.grey", "/index.html");
+  since = await mark();
   await session.navigate(tab, grey);
-  const warning = await session.waitForLocation(tab, "the grey warning page", (h) => h.startsWith(greyPage));
+  const warning = await session.waitForLocation(tab, "the grey warning page", (h) => h.startsWith(greyPage), since);
   const key = /&var4=(\([0-9a-f]+\))$/.exec(warning);
   if (!warning.startsWith(greyPage + "var1=ZORTBHO&var2=grey&var3=" + grey + "&var4=") || !key)
     throw new Error("the grey page's address is not as expected: " + warning);
   const link = await session.devtools.evaluate(tab.sessionId, "document.getElementById('continue').href");
   if (link !== grey + key[1]) throw new Error(`the continue link goes to ${link}, not ${grey + key[1]}`);
+  since = await mark();
   await session.click(tab, "#continue");
-  await session.waitForLocation(tab, "the grey site reloaded without its key", (h) => h === grey);
+  await session.waitForLocation(tab, "the grey site reloaded without its key", (h) => h === grey, since);
 
   step = "the rest of the grey site is not redirected again";
   since = await mark();
@@ -146,6 +150,8 @@ async function main() {
 
   step = "closing Chromium";
   await session.close();
+  // The hosts' last words (a sanitizer's leak report comes at exit) count too.
+  await Promise.race([session.stderrClosed, cs.sleep(10000)]);
   checkStderr(session.stderr());
 }
 

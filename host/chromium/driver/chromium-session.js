@@ -249,8 +249,10 @@ function launchChromium({ chromium, userDataDir, extensionDir, env, windowSize =
   let stderr = "";
   child.stdout.on("data", (d) => (stderr += d));
   child.stderr.on("data", (d) => (stderr += d));
+  // Closed once every process writing there (hosts included) has ended.
+  const stderrClosed = new Promise((resolve) => child.stderr.on("close", resolve));
   const devtools = new DevTools(child.stdio[3], child.stdio[4]);
-  return { child, devtools, stderr: () => stderr };
+  return { child, devtools, stderr: () => stderr, stderrClosed };
 }
 
 // A browser session: Chromium, the extension's worker, and page helpers.
@@ -309,14 +311,31 @@ class Session {
     return this.devtools.evaluate(page.sessionId, "({href: location.href, ready: document.readyState === 'complete'})", 3000);
   }
 
-  // Waits until the page has loaded an address that satisfies test(href).
-  async waitForLocation(page, what, test, timeoutMs = 15000) {
+  // The extension's log position now; later entries are what came after.
+  async mark() {
+    return (await this.state()).log.slice(-1)[0].n;
+  }
+
+  // Waits until the page has settled at an address that satisfies
+  // test(href): loaded, told to the host as completed since the mark and
+  // after the host's last answer, and nothing more logged for a moment (a
+  // blocked page that committed before its redirect is redirected once more).
+  async waitForLocation(page, what, test, since, timeoutMs = 15000) {
     let seen = null;
+    let quietSince = 0;
+    let lastN = -1;
     try {
       return await waitFor(what, async () => {
         const at = await this.location(page);
+        const log = (await this.state()).log;
+        const n = log.length ? log[log.length - 1].n : 0;
+        if (at.href !== seen || n !== lastN) quietSince = Date.now();
         seen = at.href;
-        return at.ready && test(at.href) ? at.href : null;
+        lastN = n;
+        let answered = since;
+        for (const e of log) if (e.in === "navigate" || e.in === "stop") answered = Math.max(answered, e.n);
+        const told = log.some((e) => e.n > answered && e.out === "completed" && e.url === at.href.slice(0, 300));
+        return at.ready && told && Date.now() - quietSince >= 400 && test(at.href) ? at.href : null;
       }, timeoutMs);
     } catch (e) {
       throw new Error(`${e.message}; the page was last at ${seen}`);

@@ -18,24 +18,6 @@ for (const name of ["user-data-dir", "installer", "reg", "extension", "server", 
     process.exit(2);
   }
 
-// Where a navigation settled: the tab's document loaded, the extension told
-// the host so, and nothing moved it on for a moment.
-async function settle(session, page, since) {
-  let last = null;
-  let stableSince = 0;
-  return cs.waitFor("the tab to settle", async () => {
-    const at = await session.location(page);
-    const state = await session.state();
-    const completed = state.log.some((e) => e.n > since && e.out === "completed" && e.url === at.href.slice(0, 300));
-    if (!at.ready || !completed || at.href !== last) {
-      last = at.href;
-      stableSince = Date.now();
-      return null;
-    }
-    return Date.now() - stableSince >= 700 ? at.href : null;
-  }, 20000);
-}
-
 function describe(address, location, server) {
   if (location.startsWith(server + "grey.html?") || location.startsWith(server + "black.html?")) {
     const kind = location.startsWith(server + "grey.html?") ? "grey" : "black";
@@ -68,10 +50,10 @@ async function main() {
       console.log(line);
       continue;
     }
-    const since = (await session.state()).log.slice(-1)[0].n;
+    const since = await session.mark();
     if (line === "continue") await session.click(tab, "#continue");
     else await session.navigate(tab, line);
-    const location = await settle(session, tab, since);
+    const location = await session.waitForLocation(tab, "the tab to settle", () => true, since, 20000);
     console.log(`[tab] ${line === "continue" ? "continue -> " + location : line}`);
     console.log(`    ${describe(line, location, options.server)}`);
     console.log(`    now at ${location}`);
