@@ -31,7 +31,8 @@ void AppendEscape(std::wstring& out, unsigned byte) {
 // with it) and would write a character from 0x80 to 0xFF as one escape of
 // its low byte, which cannot be told from the UTF-8 escapes of a canonical
 // form. So after the host, "%" and every character outside ASCII are
-// escaped (UTF-8) before canonicalisation, and "#" after it.
+// escaped (UTF-8) before canonicalisation, and "#" and "?" after it (a
+// second "?" in a query is legal, but some servers refuse the request).
 std::wstring QueryValue(const CUri& uri) {
   const std::wstring raw = uri.GetUri();
   const std::size_t hostEnd = AuthorityEnd(raw);
@@ -50,8 +51,8 @@ std::wstring QueryValue(const CUri& uri) {
   const std::wstring canonical = CUri::Canonicalise(prepared, false, uri.GetPath().empty());
   std::wstring value = canonical.substr(0, AuthorityEnd(canonical));
   for (std::size_t i = value.size(); i < canonical.size(); ++i) {
-    if (canonical[i] == L'#')
-      AppendEscape(value, '#');
+    if (canonical[i] == L'#' || canonical[i] == L'?')
+      AppendEscape(value, canonical[i]);
     else
       value += canonical[i];
   }

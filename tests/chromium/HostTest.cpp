@@ -213,7 +213,7 @@ TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
 
   host->Send(BeforeNavigate(1, Site("www.evil", "/a?b=c")));
   EXPECT_EQ(host->Receive(), NavigateTo(1, black + "?var1=ZORTBHO&var2=black&var3=" +
-                                               Site("www.evil", "/a?b=c")));
+                                               Site("www.evil", "/a%3Fb=c")));
 
   host->Send(BeforeNavigate(2, Site("grey", "/index.html")));
   const std::optional<json> warned = host->Receive();

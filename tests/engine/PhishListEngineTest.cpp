@@ -70,20 +70,20 @@ TEST_F(PhishListEngineTest, HitsGoToTheWarningPagesTheSettingsNameAtEachUse) {
   CSettings::SetGreyRedirectUri(L"http://other-warn.example/g");
   engine.Scan(L"http://grey.test/");
   // The blocked address comes back whole from the query value: the
-  // platform's canonical form where shorter, "%", "#", "&" and "+" escaped,
+  // platform's canonical form where shorter, "%", "#", "?", "&" and "+" escaped,
   // characters outside ASCII escaped as UTF-8.
   engine.Scan(L"http://a.example/paypa1-login?x=1&y=a+b");
   engine.Scan(L"http://evil.test/a/b/../../c\u00e9");
   engine.Scan(L"http://evil.test/caf\u00e9/\u4e2d?q=a%20b&c=d+e#frag");
   const std::vector<std::wstring> expected = {
-      grey + L"http://www.grey.test/x?a=1&var4=(" + Key(L"http://www.grey.test/") + L")",
+      grey + L"http://www.grey.test/x%3Fa=1&var4=(" + Key(L"http://www.grey.test/") + L")",
       black + L"https://evil.test/login",
       grey + L"http://grey.test/",
       black + L"http://evil.test/&var4=(" + Key(L"http://evil.test/") + L")",
       L"http://other-warn.example/g?var1=ZORTBHO&var2=grey&var3=http://grey.test/",
-      black + L"http://a.example/paypa1-login?x=1%26y=a%2Bb",
+      black + L"http://a.example/paypa1-login%3Fx=1%26y=a%2Bb",
       black + L"http://evil.test/c%C3%A9",
-      black + L"http://evil.test/caf%C3%A9/%E4%B8%AD?q=a%2520b%26c=d%2Be%23frag"};
+      black + L"http://evil.test/caf%C3%A9/%E4%B8%AD%3Fq=a%2520b%26c=d%2Be%23frag"};
   EXPECT_EQ(browser.navigations, expected);
   EXPECT_EQ(browser.stops, 8);
 }
