@@ -65,16 +65,17 @@ async function main() {
     (await session.state()).log.find((e) => e.n > n && (e.in === "navigate" || e.in === "stop"));
   // Ends on the black page for this address; the host's answers come in the
   // order of the events, so this is also the barrier after which an earlier
-  // navigation can no longer be redirected.
-  const expectBlack = async (page, address, since) => {
+  // navigation can no longer be redirected. var3: the address as the query
+  // carries it (a query's "?", "&" and "+" escaped).
+  const expectBlack = async (page, address, since, var3 = address) => {
     const started = await mark();
     await session.navigate(page, address);
     await session.waitForLocation(page, `the black warning page for ${address}`,
-      (h) => h === blackPage + "var1=ZORTBHO&var2=black&var3=" + address, started);
+      (h) => h === blackPage + "var1=ZORTBHO&var2=black&var3=" + var3, started);
     const hidden = await session.devtools.evaluate(page.sessionId, "document.getElementById('way-on').hidden");
     if (hidden !== true) throw new Error("the black page offers a way on");
     const answer = await firstAnswerSince(since);
-    if (!answer || answer.in !== "navigate" || !answer.url.endsWith("var3=" + address))
+    if (!answer || answer.in !== "navigate" || !answer.url.endsWith("var3=" + var3))
       throw new Error(`the first redirect since the previous page was ${JSON.stringify(answer)}, not the one for ${address}`);
   };
   const expectUntouched = async (page, address) => {
@@ -83,10 +84,12 @@ async function main() {
     await session.waitForLocation(page, `${address} to load untouched`, (h) => h === address, started);
   };
 
-  step = "a clean address is untouched; a black one ends on the black page without var4";
+  step = "a clean address is untouched; a black one, with or without a query, ends on the black page without var4";
   let since = await mark();
   await expectUntouched(tab, at("www.shop"));
   await expectBlack(tab, at("evil", "/index.html"), since);
+  await expectBlack(tab, at("www.evil", "/login?user=a&b=c+d"), await mark(),
+    at("www.evil", "/login%3Fuser=a%26b=c%2Bd"));
 
   step = "a grey address ends on the grey page with var4; continue reaches the site";
   const grey = at("login.grey", "/index.html");
