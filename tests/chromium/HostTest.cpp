@@ -5,94 +5,46 @@
 // line on standard error and never a partial message on standard output.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "chromium/MessageReader.h"
 #include "chromium/MessageWriter.h"
 #include "common/ChildProcess.h"
-#include "common/Database.h"
 #include "common/TestEnv.h"
+#include "host/FilterSite.h"
 #include "host/Programs.h"
-#include "platform/Utf8.h"
 #include "platform/WinReg.h"
 #include "settings/Settings.h"
 
 using namespace ostrel::test;
 using namespace ostrel::chromium;
 using nlohmann::json;
-namespace fs = std::filesystem;
-
-extern char** environ;
 
 namespace {
 
 // The host with its standard input and output on pipes and its standard
-// error in a file; killed, if still running, when the test ends.
+// error in a file, spoken to in whole messages.
 class HostProcess {
  public:
-  HostProcess() : m_errors(TestRoot() + "/host-stderr.txt") {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, m_errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    char* args[] = {const_cast<char*>(OSTREL_CHROMIUM_HOST),
-                    const_cast<char*>("chrome-extension://kkbbcamifbbpgpliadehmfpboejmedcg/"),
-                    nullptr};
-    if (posix_spawn(&m_pid, args[0], &actions, nullptr, args, environ) != 0) m_pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    m_in = in[1];
-    m_out = out[0];
-  }
-  ~HostProcess() {
-    CloseInput();
-    if (m_pid > 0 && m_status == kRunning) {
-      kill(m_pid, SIGKILL);
-      Wait();
-    }
-    if (m_out >= 0) close(m_out);
-  }
+  HostProcess()
+      : m_errors(TestRoot() + "/host-stderr.txt"),
+        m_program({OSTREL_CHROMIUM_HOST, "chrome-extension://kkbbcamifbbpgpliadehmfpboejmedcg/"},
+                  m_errors) {}
 
-  void SendRaw(const std::string& bytes) {
-    if (m_in >= 0 && write(m_in, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      CloseInput();
-  }
+  void SendRaw(const std::string& bytes) { m_program.Write(bytes); }
   void Send(const json& message) { SendRaw(Frame(message.dump())); }
-  void CloseInput() {
-    if (m_in >= 0) close(m_in);
-    m_in = -1;
-  }
+  void CloseInput() { m_program.CloseInput(); }
 
   // The next whole message, or nothing at the end of the output, after a
   // timeout, or when what came is not a whole JSON object.
   std::optional<json> Receive(int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    CMessageReader reader([&](char* into, std::size_t size) -> long {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{m_out, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return -1;
-      return static_cast<long>(read(m_out, into, size));
+    const auto deadline = Program::Deadline(timeoutMs);
+    CMessageReader reader([&](char* into, std::size_t size) {
+      return m_program.ReadSome(into, size, deadline);
     });
     std::string body;
     if (reader.Next(&body) != ReadResult::Message) return std::nullopt;
@@ -101,32 +53,15 @@ class HostProcess {
     return message;
   }
 
-  int Wait() {
-    if (m_status != kRunning || m_pid <= 0) return m_status;
-    int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0) {
-    }
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m_status;
-  }
+  int Wait() { return m_program.Wait(); }
   // What it wrote to standard error; call after Wait.
   std::string Errors() const { return ReadFileBytes(m_errors); }
   // Whatever is left on standard output; call after Wait.
-  std::string Rest() {
-    std::string rest;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(m_out, chunk, sizeof chunk)) > 0) rest.append(chunk, static_cast<size_t>(n));
-    return rest;
-  }
+  std::string Rest() { return m_program.ReadAll(); }
 
  private:
-  static constexpr int kRunning = -2;
   std::string m_errors;
-  pid_t m_pid = -1;
-  int m_in = -1;
-  int m_out = -1;
-  int m_status = kRunning;
+  Program m_program;
 };
 
 json BeforeNavigate(int tab, const std::string& url) {
@@ -145,26 +80,10 @@ class ChromiumHost : public testing::Test {
     CSettings::SetBHOVersion(CSettings::BuildNumber);  // no first-run reset to the public server
   }
 
-  // The sample pages served with a list naming black and grey sites.
+  // The warning pages served with a list naming black and grey sites.
   void ServeList() {
-    const fs::path site = TestRoot() + "/site";
-    fs::create_directories(site);
-    for (const char* page : {"grey.html", "black.html"})
-      fs::copy_file(fs::path(OSTREL_WEB_DIR) / page, site / page);
-    ASSERT_TRUE(WriteFileBytes(site / "db", Container("b ^127\\.0\\.0\\.1(:|/)\n"
-                                                      "g ^([a-z]+\\.)*grey\\.localhost(:|/|$)\n"
-                                                      "b ^([a-z]+\\.)*evil\\.localhost(:|/|$)\n")));
-    ASSERT_TRUE(WriteFileBytes(site / "md", Container("DB_VERSION=1\n")));
-    server = std::make_unique<StaticServer>(site.string());
-    ASSERT_FALSE(server->Base().empty());
-    port = server->Base().substr(std::string("http://127.0.0.1:").size());
-    port.pop_back();
-    const std::wstring base = ostrel::platform::FromUtf8(server->Base());
-    CSettings::SetMDRemoteUri(base + L"md?");
-    CSettings::SetDBRemoteUpdUri(base + L"db?");
-    CSettings::SetGreyRedirectUri(base + L"grey.html");
-    CSettings::SetBlackRedirectUri(base + L"black.html");
-    UseLocalDatabase();
+    site = std::make_unique<FilterSite>();
+    ASSERT_FALSE(site->Base().empty());
   }
 
   // The filter polls nothing but a closed port of this machine.
@@ -189,11 +108,10 @@ class ChromiumHost : public testing::Test {
   }
 
   std::string Site(const std::string& name, const std::string& path = "/") const {
-    return "http://" + name + ".localhost:" + port + path;
+    return site->Site(name, path);
   }
 
-  std::unique_ptr<StaticServer> server;
-  std::string port;
+  std::unique_ptr<FilterSite> site;
 };
 
 }  // namespace
@@ -201,8 +119,8 @@ class ChromiumHost : public testing::Test {
 TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
   ServeList();
   std::unique_ptr<HostProcess> host = Start(true);
-  const std::string black = server->Base() + "black.html";
-  const std::string grey = server->Base() + "grey.html";
+  const std::string black = site->Base() + "black.html";
+  const std::string grey = site->Base() + "grey.html";
   // A probe with a known answer: what came before it sent nothing.
   const auto expectNothingBefore = [&](const char* what) {
     host->Send(BeforeNavigate(99, Site("evil")));

@@ -10,8 +10,8 @@
 
 #include "common/ChildProcess.h"
 #include "common/Database.h"
+#include "host/FilterSite.h"
 #include "host/Programs.h"
-#include "platform/Utf8.h"
 #include "settings/Registry.h"
 #include "settings/Settings.h"
 
@@ -23,37 +23,17 @@ namespace {
 class BrowserEndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    const fs::path site = TestRoot() + "/site";
-    fs::create_directories(site);
-    for (const char* page : {"grey.html", "black.html", "warning.js", "index.html"})
-      fs::copy_file(fs::path(OSTREL_WEB_DIR) / page, site / page,
-                    fs::copy_options::overwrite_existing);
-    // The warning pages' own server is on the black list: were the pages
-    // scanned, every warning would send the window on again.
-    ASSERT_TRUE(WriteFileBytes(site / "db", Container("b ^127\\.0\\.0\\.1(:|/)\n"
-                                                      "g ^([a-z]+\\.)*grey\\.localhost(:|/|$)\n"
-                                                      "b ^([a-z]+\\.)*evil\\.localhost(:|/|$)\n")));
-    ASSERT_TRUE(WriteFileBytes(site / "md", Container("DB_VERSION=1\n")));
-    server = std::make_unique<StaticServer>(site.string());
-    ASSERT_FALSE(server->Base().empty());
-    port = server->Base().substr(std::string("http://127.0.0.1:").size());
-    port.pop_back();
-
-    const std::wstring base = ostrel::platform::FromUtf8(server->Base());
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Ostrel\\AntiPhish");  // a new installation
     CSettings::SetBHOVersion(CSettings::BuildNumber);  // no first-run reset to the public server
-    CSettings::SetMDRemoteUri(base + L"md?");
-    CSettings::SetDBRemoteUpdUri(base + L"db?");
-    CSettings::SetGreyRedirectUri(base + L"grey.html");
-    CSettings::SetBlackRedirectUri(base + L"black.html");
-    UseLocalDatabase();
+    site = std::make_unique<FilterSite>();
+    ASSERT_FALSE(site->Base().empty());
     std::remove(LocalDatabasePath().c_str());
     const ProgramRun registered = RunProgram(OSTREL_REGSVR, {OSTREL_MODULE});
     ASSERT_EQ(registered.status, 0) << registered.err;
   }
 
   std::string Site(const std::string& name, const std::string& path = "/") const {
-    return "http://" + name + ".localhost:" + port + path;
+    return site->Site(name, path);
   }
 
   // Runs the stand-in on these operands once its filter has downloaded the
@@ -84,15 +64,14 @@ class BrowserEndToEnd : public testing::Test {
     return ParseJsonLine(run.out.substr(0, run.out.find('\n')));
   }
 
-  std::unique_ptr<StaticServer> server;
-  std::string port;
+  std::unique_ptr<FilterSite> site;
   int status = -1;
 };
 
 }  // namespace
 
 TEST_F(BrowserEndToEnd, WarnsOnceAndLetsTheUserContinueOnGreyOnly) {
-  const std::string blackPage = server->Base() + "black.html";
+  const std::string blackPage = site->Base() + "black.html";
   const std::vector<JsonLine> lines =
       Browse({Site("www.evil"), Site("grey", "/index.html"), "continue", Site("grey"), blackPage});
   ASSERT_EQ(lines.size(), 5u);
@@ -111,7 +90,7 @@ TEST_F(BrowserEndToEnd, WarnsOnceAndLetsTheUserContinueOnGreyOnly) {
   EXPECT_EQ(lines[1].at("outcome"), "grey");
   const std::string key = lines[1].at("key");
   ASSERT_GT(key.size(), 2u);
-  EXPECT_EQ(lines[1].at("location"), server->Base() + "grey.html?var1=ZORTBHO&var2=grey&var3=" +
+  EXPECT_EQ(lines[1].at("location"), site->Base() + "grey.html?var1=ZORTBHO&var2=grey&var3=" +
                                          Site("grey", "/index.html") + "&var4=" + key);
   EXPECT_EQ(lines[2].at("action"), "continue");
   EXPECT_EQ(lines[2].at("address"), Site("grey", "/index.html") + key);

@@ -1,6 +1,6 @@
 // The host programs as the end-to-end tests run them: a program started
-// with pipes to its standard input and output (and killed, if still running,
-// when the test ends); ostrel-serve on a free port of 127.0.0.1; and the
+// with pipes to its standard input and output, its standard error in a file
+// if one is named (and killed, if still running, when the test ends); ostrel-serve on a free port of 127.0.0.1; and the
 // flat JSON objects ostrel-browser writes, one a line.
 #pragma once
 
@@ -11,11 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/regex.hpp>
@@ -26,13 +28,16 @@ namespace ostrel::test {
 
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& argv) {
+  explicit Program(const std::vector<std::string>& argv, const std::string& errorsFile = "") {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (!errorsFile.empty())
+      posix_spawn_file_actions_addopen(&actions, 2, errorsFile.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -54,8 +59,9 @@ class Program {
     if (m_out >= 0) close(m_out);
   }
 
-  void Write(const std::string& text) {
-    if (m_in >= 0 && write(m_in, text.data(), text.size()) < 0) CloseInput();
+  void Write(const std::string& bytes) {
+    if (m_in >= 0 && write(m_in, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      CloseInput();
   }
   void CloseInput() {
     if (m_in >= 0) close(m_in);
@@ -64,7 +70,7 @@ class Program {
 
   // The next line of its output, or nothing at its end or after timeoutMs.
   std::optional<std::string> ReadLine(int timeoutMs = 30000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Deadline(timeoutMs);
     for (;;) {
       const std::size_t end = m_buffer.find('\n');
       if (end != std::string::npos) {
@@ -72,16 +78,32 @@ class Program {
         m_buffer.erase(0, end + 1);
         return line;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{m_out, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-        return std::nullopt;
-      char chunk[4096];
-      const ssize_t n = read(m_out, chunk, sizeof chunk);
-      if (n <= 0) return std::nullopt;
-      m_buffer.append(chunk, static_cast<std::size_t>(n));
+      if (Fill(deadline) <= 0) return std::nullopt;
     }
+  }
+
+  // Up to size bytes of its output: how many, 0 at its end, -1 once the
+  // deadline has passed.
+  long ReadSome(char* into, std::size_t size, std::chrono::steady_clock::time_point deadline) {
+    if (m_buffer.empty()) {
+      const long n = Fill(deadline);
+      if (n <= 0) return n;
+    }
+    const std::size_t n = std::min(size, m_buffer.size());
+    m_buffer.copy(into, n);
+    m_buffer.erase(0, n);
+    return static_cast<long>(n);
+  }
+  // The rest of its output, up to its end.
+  std::string ReadAll(int timeoutMs = 30000) {
+    const auto deadline = Deadline(timeoutMs);
+    while (Fill(deadline) > 0) {
+    }
+    return std::exchange(m_buffer, std::string());
+  }
+
+  static std::chrono::steady_clock::time_point Deadline(int timeoutMs) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   }
 
   // Its exit status (-1 when a signal ended it), waiting for it to end.
@@ -96,6 +118,20 @@ class Program {
   }
 
  private:
+  // Appends what the output has to the buffer: how many bytes, 0 at its
+  // end, -1 once the deadline has passed.
+  long Fill(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{m_out, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return -1;
+    char chunk[4096];
+    const ssize_t n = read(m_out, chunk, sizeof chunk);
+    if (n <= 0) return n < 0 ? -1 : 0;
+    m_buffer.append(chunk, static_cast<std::size_t>(n));
+    return static_cast<long>(n);
+  }
+
   static constexpr int kRunning = -2;
   pid_t m_pid = -1;
   int m_in = -1;
