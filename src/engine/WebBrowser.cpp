@@ -1,5 +1,7 @@
 #include "engine/WebBrowser.h"
 
+#include <memory>
+
 #include "support/Trace.h"
 
 HWND CWebBrowser::WindowOf(IWebBrowser2* browser) {
@@ -18,11 +20,11 @@ HRESULT CWebBrowser::Navigate(const std::wstring& url) {
   const HRESULT stopped = Stop();
   if (FAILED(stopped)) return stopped;
   TraceMessage(L"Navigating to %s\r\n", url.c_str());
-  BSTR address = SysAllocStringLen(url.data(), static_cast<UINT>(url.size()));
+  // Freed on every way out, also when the browser's Navigate throws.
+  const std::unique_ptr<OLECHAR, decltype(&SysFreeString)> address(
+      SysAllocStringLen(url.data(), static_cast<UINT>(url.size())), &SysFreeString);
   if (!address) return E_OUTOFMEMORY;
-  const HRESULT result = m_browser->Navigate(address, nullptr, nullptr, nullptr, nullptr);
-  SysFreeString(address);
-  return result;
+  return m_browser->Navigate(address.get(), nullptr, nullptr, nullptr, nullptr);
 }
 
 HRESULT CWebBrowser::Navigate(const CUri& uri) { return Navigate(uri.GetUri()); }

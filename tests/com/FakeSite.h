@@ -22,6 +22,7 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
   bool offerEvents = true;
   bool failAdvise = false;
   bool throwOnStop = false;  // a browser fault of the kind no helper expects
+  bool throwOnNavigate = false;
   std::vector<std::wstring> navigations;
   int stops = 0;
   int advises = 0;
@@ -113,6 +114,7 @@ class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public I
     return ++stops, S_OK;
   }
   HRESULT Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
+    if (throwOnNavigate) throw std::runtime_error("browser fault");
     navigations.emplace_back(url, SysStringLen(url));
     return S_OK;
   }

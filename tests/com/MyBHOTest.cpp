@@ -196,6 +196,9 @@ TEST_F(MyBHOTest, NothingRaisedInsideReachesTheBrowser) {
   EXPECT_EQ(site.BeforeNavigate(L"http://evil.test/"), S_OK);
   EXPECT_EQ(site.NavigateComplete(L"http://grey.test/"), S_OK);
   site.throwOnStop = false;
+  site.throwOnNavigate = true;  // the address it was handed is freed all the same (leak check)
+  EXPECT_EQ(site.BeforeNavigate(L"http://evil.test/"), S_OK);
+  site.throwOnNavigate = false;
   EXPECT_EQ(site.BeforeNavigate(L"http://evil.test/"), S_OK);
   EXPECT_TRUE(WentToBlackPage(site, 0)) << "the helper goes on scanning";
   site.Quit();
