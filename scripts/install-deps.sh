@@ -21,6 +21,8 @@ PACKAGES=(
   libclang-rt-14-dev
   libgtk-3-dev xvfb xauth
   nlohmann-json3-dev
+  libssl-dev
+  libpsl-dev
   chromium
 )
 
