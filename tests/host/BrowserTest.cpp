@@ -58,7 +58,7 @@ class BrowserEndToEnd : public testing::Test {
   static std::optional<JsonLine> PageShows(const std::string& address) {
     if (std::system("node --version > /dev/null 2>&1") != 0) return std::nullopt;
     const ProgramRun run = RunProgram(
-        "/usr/bin/env", {"node", (fs::path(__FILE__).parent_path() / "page-check.js").string(),
+        "/usr/bin/env", {"node", (fs::path(OSTREL_TEST_SOURCE_DIR) / "page-check.js").string(),
                          std::string(OSTREL_WEB_DIR) + "/warning.js", address});
     EXPECT_EQ(run.status, 0) << run.err;
     return ParseJsonLine(run.out.substr(0, run.out.find('\n')));
@@ -148,7 +148,7 @@ TEST(WarningPageScript, ShowsTheAddressAsTextAndLinksOnlyToTheWeb) {
   };
   for (const Case& c : cases) {
     const ProgramRun run = RunProgram(
-        "/usr/bin/env", {"node", (fs::path(__FILE__).parent_path() / "page-check.js").string(),
+        "/usr/bin/env", {"node", (fs::path(OSTREL_TEST_SOURCE_DIR) / "page-check.js").string(),
                          std::string(OSTREL_WEB_DIR) + "/warning.js",
                          "http://127.0.0.1/grey.html?var1=ZORTBHO&var2=grey&" + c.query});
     ASSERT_EQ(run.status, 0) << c.query << ": " << run.err;

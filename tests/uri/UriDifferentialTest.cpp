@@ -117,7 +117,7 @@ TEST(UriDifferentialTest, OurHostIsTheHostABrowserContacts) {
   }
   const std::filesystem::path input = std::filesystem::temp_directory_path() / "addresses.json";
   std::ofstream(input) << Json(addresses);
-  const std::string script = std::filesystem::path(__FILE__).parent_path() / "UrlOracle.js";
+  const std::string script = std::filesystem::path(OSTREL_TEST_SOURCE_DIR) / "UrlOracle.js";
   FILE* node = popen(("node '" + script + "' '" + input.string() + "'").c_str(), "r");
   ASSERT_NE(node, nullptr);
   std::vector<std::string> lines;
