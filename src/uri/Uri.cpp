@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "uri/SessionGuid.h"
+#include "uri/SessionKey.h"
 #include "uri/UriParser.h"
 #include "support/StringCase.h"
 #include "support/Trace.h"
@@ -167,33 +167,13 @@ std::wstring CUri::MakeHashInput(const std::wstring& uri) {
 
 std::wstring CUri::GenerateHash(const std::wstring& hashInput) {
   TraceMessage(L"Generating hash for '%s'\r\n", hashInput.c_str());
-  const std::wstring s = MakeBare(hashInput);
-  const std::wstring a = CSessionGuid::TextGuidText(s);
-  const std::wstring b = ToUpperAscii(CSessionGuid::GuidTextGuid(s));
-  TraceMessage(L"Hashing GUID '%s'\r\n", a.c_str());
-  TraceMessage(L"Hashing URI '%s'\r\n", b.c_str());
-
-  // The key's length follows the first text's length in 8-bit arithmetic.
-  const unsigned n = (a.empty() || b.empty()) ? 0u : 255u - static_cast<unsigned>(a.size() % 256);
-  std::wstring units;
-  units.reserve(n);
-  for (unsigned k = 0; k < n; ++k)
-    units += static_cast<wchar_t>(b[k % b.size()] ^ a[k % a.size()]);
-  const std::wstring key = ToLowerAscii(ToHex(units));
+  const std::wstring key = CSessionKey::ForProcess().Sign(MakeBare(hashInput));
   TraceMessage(L"Post hash key '%s'\r\n", key.c_str());
   return key;
 }
 
-std::wstring CUri::ToHex(const std::wstring& units) {
-  static const wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring out;
-  out.reserve(units.size() * 2);
-  for (wchar_t unit : units) {
-    const unsigned b = static_cast<unsigned>(unit) & 0xFF;
-    out += kHex[b >> 4];
-    out += kHex[b & 0xF];
-  }
-  return out;
+bool CUri::VerifyHash(const std::wstring& hashInput, const std::wstring& key) {
+  return CSessionKey::ForProcess().Verify(MakeBare(hashInput), key);
 }
 
 void CUri::ExtractHashKey() {
@@ -234,10 +214,9 @@ void CUri::ExtractHashKey() {
   const std::wstring hashInput = MakeHashInput(newUri);
   TraceMessage(L"New prehash URI is '%s'\r\n", hashInput.c_str());
   TraceMessage(L"Extracting new hash\r\n");
-  const std::wstring newKey = GenerateHash(hashInput);
-  TraceMessage(L"New raw URI hash key is '%s'\r\n", newKey.c_str());
+  // Compared inside the key's owner, in constant time.
   TraceMessage(L"Check to see if existing and new hash keys match\r\n");
-  if (foundKey == newKey) {
+  if (VerifyHash(hashInput, foundKey)) {
     TraceMessage(L"Hash keys match\r\n");
     m_uri = newUri;
     m_foundHashKey = foundKey;

@@ -4,7 +4,7 @@
 // constructor does all that changes it (removing a hash-key marker that
 // verifies); every other operation reads it and returns copies. Used on the
 // thread that built it; the only process-wide state behind it is the
-// session GUID (uri/SessionGuid.h).
+// secret of the keys (uri/SessionKey.h).
 #pragma once
 
 #include <string>
@@ -40,8 +40,9 @@ class CUri {
   bool IsSameSite(const CUri& other) const;
   bool IsSameSite(const std::wstring& other) const;
 
-  // The hash key computed for the held URI's host (empty unless http/https),
-  // the key the URI carried when it verified, and "(" key ")".
+  // The hash key computed for the held URI's host (empty unless http/https;
+  // the MAC of the host under this process's secret, 64 lower-case hex
+  // digits), the key the URI carried when it verified, and "(" key ")".
   std::wstring GetHashKey() const;
   std::wstring GetFoundHashKey() const;
   std::wstring GetHashKeyMarker() const;
@@ -52,9 +53,11 @@ class CUri {
   static std::wstring PercentEncode(const std::wstring& uri);
   static std::wstring StripScheme(const std::wstring& uri);
   static std::wstring MakeBare(const std::wstring& uri);
+  // The host form a key covers: the cracker's host, bare, lower-cased.
   static std::wstring MakeHashInput(const std::wstring& uri);
+  // The key of a hash input, and whether key (either case) is that key.
   static std::wstring GenerateHash(const std::wstring& hashInput);
-  static std::wstring ToHex(const std::wstring& units);
+  static bool VerifyHash(const std::wstring& hashInput, const std::wstring& key);
 
  private:
   std::wstring GetCanonicalUri() const;

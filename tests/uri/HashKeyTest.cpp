@@ -1,4 +1,4 @@
-// Hash keys, their markers and the session GUID behind them.
+// Hash keys, their markers and the per-process secret behind them.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,23 +9,53 @@
 #include <thread>
 #include <vector>
 
-#include "uri/SessionGuid.h"
+#include "uri/SessionKey.h"
 #include "uri/Uri.h"
 #include "platform/Utf8.h"
-#include "support/TraceCapture.h"
 
 namespace {
 
 std::wstring KeyOf(const std::wstring& uri) { return CUri(uri).GetHashKey(); }
 
-bool IsHex(const std::wstring& s, const wchar_t* letters) {
-  return s.find_first_not_of(std::wstring(L"0123456789") + letters) == std::wstring::npos;
+bool Verifies(const std::wstring& uri, const std::wstring& key) {
+  return CUri(uri + L"(" + key + L")").HasValidHashKey();
 }
 
-// Runs the probe program: a fresh process with its own session GUID.
+bool IsLowerHex(const std::wstring& s) {
+  return s.find_first_not_of(L"0123456789abcdef") == std::wstring::npos;
+}
+
+std::wstring Upper(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towupper(c));
+  return s;
+}
+
+// What one key gave away when a key was the host XORed with the session
+// GUID text G (38 characters): unit k of host a's key was B[k] ^ A[k], with
+// A = a + G + a and B = upper(G + a + G), so G falls out of the first 38
+// units and with it the key of any host b. Returns that key for b.
+std::wstring XorForge(const std::wstring& keyOfA, const std::wstring& a, const std::wstring& b) {
+  std::wstring g;
+  for (std::size_t k = 0; k < 38; ++k) {
+    const unsigned unit =
+        2 * k + 2 <= keyOfA.size() ? std::stoul(keyOfA.substr(2 * k, 2), nullptr, 16) : 0;
+    g += static_cast<wchar_t>(unit ^ (k < a.size() ? a[k] : g[k - a.size()]));
+  }
+  const std::wstring x = b + g + b, y = Upper(g + b + g);
+  std::wstring forged;
+  for (std::size_t k = 0; k < 255 - x.size() % 256; ++k) {
+    wchar_t unit[3];
+    const unsigned byte = static_cast<unsigned>(y[k % y.size()] ^ x[k % x.size()]) & 0xFF;
+    std::swprintf(unit, 3, L"%02x", byte);
+    forged += unit;
+  }
+  return forged;
+}
+
+// Runs the probe program: a fresh process with its own secret.
 std::vector<std::string> Probe(const std::string& args) {
   std::vector<std::string> lines;
-  FILE* out = popen((std::string(OSTREL_GUID_PROBE) + " " + args).c_str(), "r");
+  FILE* out = popen((std::string(OSTREL_KEY_PROBE) + " " + args).c_str(), "r");
   for (char line[4096]; out && std::fgets(line, sizeof line, out);)
     lines.emplace_back(line, std::strcspn(line, "\n"));
   if (out) pclose(out);
@@ -34,41 +64,65 @@ std::vector<std::string> Probe(const std::string& args) {
 
 }  // namespace
 
-TEST(HashKeyTest, KeyDependsOnTheHostAloneAndItsLengthOnTheHostLength) {
+TEST(HashKeyTest, IsTheMacOfTheHostAndEveryWayOfWritingTheHostVerifies) {
   const std::wstring key = KeyOf(L"http://www.example.com/");
-  EXPECT_TRUE(key.size() == 374 && IsHex(key, L"abcdef")) << key;
-  const std::pair<std::size_t, std::size_t> lengths[] = {{107, 6}, {108, 2}, {109, 510}, {0, 434}};
-  for (const auto& [hostLength, digits] : lengths) {
-    const std::wstring host = hostLength ? std::wstring(hostLength - 5, L'h') + L".test" : L"";
-    EXPECT_EQ(KeyOf(L"http://" + host + L"/").size(), digits) << hostLength;
-  }
-  // The host as the browser reads it, so every way of writing it has one key.
-  for (const wchar_t* same : {L"http://WWW.Example.com:8080/a?b", L"https://user@www.example.com/x",
-                              L"http:\\\\www.%65xample.com\\x", L"http://www.example.com/"})
-    EXPECT_EQ(KeyOf(same), key) << same;
+  EXPECT_TRUE(key.size() == 64 && IsLowerHex(key)) << key;
   EXPECT_EQ(CUri(L"http://www.example.com/").GetHashKeyMarker(), L"(" + key + L")");
+  // The host as the browser reads it: one key for every way of writing it,
+  // and that key verifies in every one of them, in either case.
+  for (const wchar_t* same : {L"http://WWW.Example.com:8080/a?b", L"https://user@www.example.com/x",
+                              L"http:\\\\www.%65xample.com\\x", L"HTTP://WWW.EXAMPLE.COM"}) {
+    EXPECT_EQ(KeyOf(same), key) << same;
+    EXPECT_TRUE(Verifies(same, key)) << same;
+    EXPECT_TRUE(Verifies(same, Upper(key))) << same;
+  }
+  // Any other host has a key of its own, as long, which this one's never opens.
+  const std::wstring others[] = {L"http://www.example.org/", L"http://example.com/",
+                                 L"http://www.example.com.evil.test/", L"http://ww.example.com/",
+                                 L"http://" + std::wstring(300, L'h') + L".test/"};
+  for (const std::wstring& other : others) {
+    EXPECT_EQ(KeyOf(other).size(), 64u) << other;
+    EXPECT_NE(KeyOf(other), key) << other;
+    EXPECT_FALSE(Verifies(other, key)) << other;
+  }
 }
 
-TEST(HashKeyTest, KeyMixesTheHostAndGuidTextsInTheirOrder) {
-  CTraceCapture capture;
-  const std::wstring key = CUri::GenerateHash(L"www.example.com");
-  const std::wstring guid = CSessionGuid::GetGuidText();
-  const std::wstring a = L"www.example.com" + guid + L"www.example.com";
-  const std::wstring b = guid + L"WWW.EXAMPLE.COM" + guid;
-  EXPECT_TRUE(capture.Contains(L"Hashing GUID '" + a + L"'\r\n"));
-  EXPECT_TRUE(capture.Contains(L"Hashing URI '" + b + L"'\r\n"));
-  // The first unit is the first characters of both texts, XORed.
-  wchar_t first[3];
-  std::swprintf(first, 3, L"%02x", static_cast<unsigned>(a[0] ^ b[0]) & 0xFF);
-  EXPECT_EQ(key.substr(0, 2), first);
-  EXPECT_EQ(CUri::ToHex(std::wstring(L"\x1ff\x0a")), L"ff0a");
-  EXPECT_EQ(CUri::ToHex(L""), L"");
+TEST(HashKeyTest, OneKeyTellsNothingAboutAnother) {
+  // A grey page's key reached the grey site; what it could work out from it
+  // for a black host must not open that host.
+  const std::wstring greyKey = KeyOf(L"http://login.grey.test/");
+  for (const wchar_t* target : {L"evil.test", L"bank.example", L"login.grey.tesu"}) {
+    const std::wstring forged = XorForge(greyKey, L"login.grey.test", target);
+    EXPECT_FALSE(Verifies(std::wstring(L"http://") + target + L"/", forged)) << target;
+    EXPECT_NE(forged, KeyOf(std::wstring(L"http://") + target + L"/")) << target;
+  }
+  // Nor does a key changed by hand: one digit off, shortened, lengthened.
+  std::wstring flipped = greyKey;
+  flipped[10] = flipped[10] == L'0' ? L'1' : L'0';
+  for (const std::wstring& wrong : {flipped, greyKey.substr(0, 63), greyKey + L"0", std::wstring()})
+    EXPECT_FALSE(Verifies(L"http://login.grey.test/", wrong)) << wrong;
+}
+
+TEST(HashKeyTest, SessionKeyIsHmacSha256OfTheTextsUtf8) {
+  // The published HMAC-SHA-256 test case with key "Jefe".
+  const CSessionKey jefe(std::vector<unsigned char>{'J', 'e', 'f', 'e'});
+  const std::wstring mac = L"5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843";
+  EXPECT_EQ(jefe.Sign(L"what do ya want for nothing?"), mac);
+  EXPECT_TRUE(jefe.Verify(L"what do ya want for nothing?", Upper(mac)));
+  EXPECT_FALSE(jefe.Verify(L"what do ya want for nothing!", mac));
+  // Text beyond ASCII is signed as UTF-8; what is no code point has no key.
+  EXPECT_EQ(jefe.Sign(L"caf\u00e9.test").size(), 64u);
+  EXPECT_NE(jefe.Sign(L"caf\u00e9.test"), jefe.Sign(L"caf\u00c3\u00a9.test"));
+  EXPECT_EQ(jefe.Sign(std::wstring(1, static_cast<wchar_t>(0xD800))), L"");
+  EXPECT_FALSE(jefe.Verify(std::wstring(1, static_cast<wchar_t>(0xD800)), L""));
+  // Without a secret nothing is signed or verified.
+  const CSessionKey none(std::vector<unsigned char>{});
+  EXPECT_EQ(none.Sign(L"www.example.com"), L"");
+  EXPECT_FALSE(none.Verify(L"www.example.com", L""));
 }
 
 TEST(HashKeyTest, OnlyAMarkerThatVerifiesIsRemovedAndRemembered) {
   const std::wstring key = KeyOf(L"http://www.example.com/");
-  std::wstring upper = key;
-  for (auto& c : upper) c = std::towupper(c);
   struct Row {
     std::wstring in, held;  // held empty: the URI stays as it came
     bool http;
@@ -77,7 +131,7 @@ TEST(HashKeyTest, OnlyAMarkerThatVerifiesIsRemovedAndRemembered) {
       {L"http://www.example.com/(" + key + L")", L"http://www.example.com", true},
       {L"http://www.example.com/(" + key + L")/", L"http://www.example.com", true},
       {L"http://www.example.com/a.html(" + key + L")", L"http://www.example.com/a.html", true},
-      {L"http://www.example.com/(" + upper + L")", L"http://www.example.com", true},
+      {L"http://www.example.com/(" + Upper(key) + L")", L"http://www.example.com", true},
       {L"https://WWW.example.com/a?q=1(" + key + L")", L"https://WWW.example.com/a?q=1", true},
       {L"http://www.example.com/(" + KeyOf(L"http://www.example.org/") + L")", L"", true},
       {L"http://www.example.com/()", L"", true},
@@ -97,39 +151,33 @@ TEST(HashKeyTest, OnlyAMarkerThatVerifiesIsRemovedAndRemembered) {
   }
 }
 
-TEST(SessionGuidTest, FormatsTheRegistryFormAsDigitsNumberedFromTheRight) {
-  const GUID g = {0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
-  EXPECT_EQ(CSessionGuid::FormatGuid(g), L"5012345674" L"89AB3CDEF2" L"01231456789ABCDEF0");
-  EXPECT_EQ(CSessionGuid::TextGuidText(L"s"), L"s" + CSessionGuid::GetGuidText() + L"s");
-  EXPECT_EQ(CSessionGuid::GuidTextGuid(L"s"),
-            CSessionGuid::GetGuidText() + L"s" + CSessionGuid::GetGuidText());
-}
-
-TEST(SessionGuidTest, IsCreatedOnceForAllThreads) {
-  std::vector<std::wstring> texts(8);
+TEST(HashKeyTest, AllThreadsShareTheProcesssSecret) {
+  std::vector<std::wstring> keys(8);
   std::vector<std::thread> threads;
-  for (auto& text : texts) threads.emplace_back([&text] { text = CSessionGuid::GetGuidText(); });
+  for (auto& key : keys) threads.emplace_back([&key] { key = KeyOf(L"http://www.example.com/"); });
   for (auto& t : threads) t.join();
-  EXPECT_EQ(std::set<std::wstring>(texts.begin(), texts.end()).size(), 1u);
-  EXPECT_EQ(texts[0].size(), 38u);
-  EXPECT_TRUE(IsHex(texts[0], L"ABCDEF"));
+  EXPECT_EQ(std::set<std::wstring>(keys.begin(), keys.end()).size(), 1u);
+  EXPECT_EQ(keys[0].size(), 64u);
 }
 
-TEST(SessionGuidTest, EachProcessHasItsOwnGuidAndKeys) {
-  const std::vector<std::string> first = Probe("http://www.example.com/");
-  const std::vector<std::string> second = Probe("http://www.example.com/");
-  ASSERT_EQ(first.size() + second.size(), 4u);
+TEST(HashKeyTest, AKeyOfAnotherProcessNeverVerifies) {
+  // Even when the GUID source fails (its fallback text once stood in for
+  // the key material of every such process alike), each process has its own
+  // secret.
+  const std::string url = "http://www.example.com/";
+  const std::string ours = ostrel::platform::ToUtf8(KeyOf(L"http://www.example.com/"));
+  const std::vector<std::string> first =
+      Probe("--fail-guid " + url + " '" + url + "(" + ours + ")'");
+  ASSERT_EQ(first.size(), 3u);
+  const std::vector<std::string> second =
+      Probe("--fail-guid " + url + " '" + url + "(" + first[0] + ")'");
+  ASSERT_EQ(second.size(), 3u);
+  EXPECT_EQ(first[0].size(), 64u);
   EXPECT_NE(first[0], second[0]);
-  EXPECT_NE(first[1], second[1]);
-  EXPECT_EQ(first[1].size(), 374u);
-  EXPECT_NE(ostrel::platform::FromUtf8(first[1]), KeyOf(L"http://www.example.com/"));
-}
-
-TEST(SessionGuidTest, FallbackTextStandsInWhenNoGuidCanBeCreated) {
-  const std::vector<std::string> lines = Probe("--fail-guid http://www.example.com/");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(ostrel::platform::FromUtf8(lines[0]), CSessionGuid::FallbackGuidText);
-  EXPECT_EQ(lines[1].size(), 374u);
-  // The fallback is the same in every process, so so are its keys.
-  EXPECT_EQ(Probe("--fail-guid http://www.example.com/"), lines);
+  EXPECT_NE(first[0], ours);
+  EXPECT_FALSE(Verifies(L"http://www.example.com/", ostrel::platform::FromUtf8(first[0])));
+  // Each probe's own key verifies in it; ours does not, nor the other's.
+  EXPECT_EQ(first[1] + second[1], "11");
+  EXPECT_EQ(first[2], "0");
+  EXPECT_EQ(second[2], "0");
 }
