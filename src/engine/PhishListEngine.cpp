@@ -59,6 +59,19 @@ std::wstring QueryValue(const CUri& uri) {
   return value;
 }
 
+// A key proves only that this process once warned about the host. A black
+// host is let through by one only while black click-through is allowed:
+// the setting may have been turned off since the key was shown, or the key
+// may have come from a grey warning for a host whose address is now black.
+bool ClickThroughRefused(CPhishList& list, const CUri& uri) {
+  if (CSettings::GetACTBlack(CSettings::DefaultACTBlack) != 0) return false;
+  list.EnsureLoaded();
+  if (list.LookUp(uri) != LIST_KIND_BLACK) return false;
+  TraceMessage(L"Pre-scan refuses the hash key: the URI is black listed and black click-through "
+               L"is off\r\n");
+  return true;
+}
+
 }  // namespace
 
 // Built in this order at module load: the prefix first.
@@ -117,7 +130,7 @@ PreScanResult CPhishListEngine::PreScan(const CUri& uri) {
         L"Pre-scan indicates this URI does not have a valid HTTP scheme therefore it will not be "
         L"scanned\r\n");
     result = NOHTTP;
-  } else if (uri.HasValidHashKey()) {
+  } else if (uri.HasValidHashKey() && !ClickThroughRefused(m_list, uri)) {
     TraceMessage(L"Pre-scan indicates this URI should be white listed\r\n");
     m_list.WhiteListTemporarily(uri);
     TraceMessage(

@@ -123,6 +123,41 @@ TEST_F(PhishListEngineTest, AVerifiedClickThroughReloadsAndWhiteListsTheSite) {
   EXPECT_EQ(browser.navigations.size(), 2u);
 }
 
+TEST_F(PhishListEngineTest, AKeyNeverReloadsABlackAddressWhileBlackClickThroughIsOff) {
+  const std::wstring black = std::wstring(kBlackPage) + L"?var1=ZORTBHO&var2=black&var3=";
+  struct Row {
+    const wchar_t* url;
+    DWORD actBlack;
+    bool reloads;
+  };
+  const Row rows[] = {
+      {L"http://evil.test/login", 0, false},
+      {L"http://a.example/paypa1-login", 0, false},  // black by its path, whatever its host
+      {L"http://www.grey.test/page", 0, true},
+      {L"http://evil.test/login", 1, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.url);
+    CSettings::SetACTBlack(row.actBlack);
+    browser.navigations.clear();
+    CPhishListEngine engine(&browser);
+    // The host's valid key, as a black page showed it while black
+    // click-through was on, or as any page might have sent it.
+    EXPECT_EQ(Outcome(engine, row.url + (L"(" + Key(row.url) + L")")),
+              row.reloads ? L"RELOAD" : L"DOSCAN");
+    ASSERT_EQ(browser.navigations.size(), 1u);
+    if (row.reloads) {
+      EXPECT_EQ(browser.navigations[0], row.url);
+      continue;
+    }
+    // Refused: the black page without var4, and nothing white-listed.
+    EXPECT_EQ(browser.navigations[0], black + row.url);
+    EXPECT_EQ(engine.GetFlaggedSite(), L"");
+    EXPECT_EQ(Outcome(engine, row.url), L"DOSCAN");
+    EXPECT_EQ(browser.navigations.size(), 2u);
+  }
+}
+
 TEST_F(PhishListEngineTest, AWhiteHitFlagsTheSiteUntilAnotherReplacesIt) {
   CPhishListEngine engine(&browser);
   EXPECT_EQ(Outcome(engine, L"http://good.test/a"), L"DOSCAN");
