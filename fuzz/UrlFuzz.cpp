@@ -1,8 +1,9 @@
 // The URL cracker and canonicaliser, and every form and key of CUri built
-// on them, over arbitrary text. The first half of the input is the address;
-// the rest is a second address to compare sites with. Cracking into buffers
-// both ample and small exercises the size checks.
+// on them, over arbitrary text. The first line of the input is the address;
+// the rest is a second address to compare sites with, and a key to try.
+// Cracking into buffers both ample and small exercises the size checks.
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "common/FuzzInput.h"
 #include "uri/Uri.h"
 #include "platform/WinInet.h"
+#include "support/StringCase.h"
 
 namespace {
 
@@ -66,10 +68,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)uri.HasValidHashKey();
   (void)uri.IsSameSite(CUri(other));
   (void)uri.IsSameSite(other);
-  // A click-through address built from this one verifies and comes back as it was.
-  if (uri.HasHttpScheme() && !uri.GetHashKey().empty()) {
-    const CUri back(uri.GetUri() + uri.GetHashKeyMarker());
-    (void)back.HasValidHashKey();
+  // Click-through keys. This address's key, put back in a marker, verifies
+  // wherever removing the marker leaves the host as it was, and the address
+  // comes back without it; a marker the input wrote never verifies, as only
+  // this process's secret makes keys.
+  if (uri.HasHttpScheme()) {
+    const std::wstring held = uri.GetUri();
+    const std::wstring key = uri.GetHashKey();
+    if (!key.empty() && (key.size() != 64 || key.find_first_not_of(L"0123456789abcdef") !=
+                                                 std::wstring::npos))
+      std::abort();
+    std::wstring stripped = held;
+    if (!stripped.empty() && stripped.back() == L'/') stripped.pop_back();
+    const CUri back(held + uri.GetHashKeyMarker());
+    if (!key.empty() && CUri::MakeHashInput(stripped) == CUri::MakeHashInput(held) &&
+        (!back.HasValidHashKey() || back.GetUri() != stripped || back.GetHashKey() != key))
+      std::abort();
+    if (!key.empty() && !CUri::VerifyHash(CUri::MakeHashInput(held), key)) std::abort();
+
+    const CUri forged(held + L"(" + other + L")");
+    if (forged.HasValidHashKey() &&
+        ToLowerAscii(other).find(forged.GetHashKey()) == std::wstring::npos)
+      std::abort();
+    // The input's last bytes, last first, as 64 hexadecimal digits: a
+    // guess in the form of a real key.
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring guess;
+    for (std::size_t i = 0; guess.size() < 64; ++i) {
+      const unsigned byte = i < size ? data[size - 1 - i] : 0u;
+      guess += kHex[byte >> 4];
+      guess += kHex[byte & 0xF];
+    }
+    if (guess != key && CUri(held + L"(" + guess + L")").HasValidHashKey()) std::abort();
   }
   (void)CUri::Canonicalise(url, true, true);
   (void)CUri::Canonicalise(url, false, false);
