@@ -59,10 +59,11 @@ std::wstring QueryValue(const CUri& uri) {
   return value;
 }
 
-// A key proves only that this process once warned about the host. A black
-// host is let through by one only while black click-through is allowed:
-// the setting may have been turned off since the key was shown, or the key
-// may have come from a grey warning for a host whose address is now black.
+// A key proves only that this process once warned about the host, so a
+// black address is let through by one only while black click-through is
+// allowed: a key covers the whole host, so one shown on a grey warning also
+// fits a black address of that host, and the setting may have been turned
+// off since a key was shown.
 bool ClickThroughRefused(CPhishList& list, const CUri& uri) {
   if (CSettings::GetACTBlack(CSettings::DefaultACTBlack) != 0) return false;
   list.EnsureLoaded();

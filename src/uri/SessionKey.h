@@ -13,6 +13,7 @@
 // meanwhile waits for it); after that every operation only reads.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
