@@ -1,9 +1,12 @@
 #include "update/MetadataFormat.h"
 
+#include <chrono>
 #include <cstdint>
 #include <limits>
 
 #include "phishlist/TextReader.h"
+#include "platform/WinInet.h"
+#include "support/TimeStamp.h"
 #include "support/Trace.h"
 
 const wchar_t* const kMetadataFieldNames[kMetadataFieldCount] = {
@@ -16,6 +19,45 @@ int FindMetadataField(const std::wstring& name) {
   for (int i = 0; i < kMetadataFieldCount; ++i)
     if (name == kMetadataFieldNames[i]) return i;
   return -1;
+}
+
+bool IsHttpAddress(const std::wstring& text) {
+  // Controls would be dropped by some readers of the address and kept by others.
+  for (wchar_t c : text)
+    if (c < L' ' || c == 0x7F) return false;
+  // The host is asked for, so that the cracker checks it as a browser would.
+  const DWORD size = static_cast<DWORD>(text.size() * 4 + 64);  // IDNA may lengthen it
+  std::wstring host(size, L'\0');
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host.data();
+  parts.dwHostNameLength = size;
+  if (text.empty() || !InternetCrackUrlW(text.c_str(), static_cast<DWORD>(text.size()), 0, &parts))
+    return false;
+  return (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS) &&
+         parts.dwHostNameLength > 0;
+}
+
+const wchar_t* MetadataValueProblem(int index, const std::wstring& value) {
+  if (value.size() > kMaxMetadataValueLength) return L"longer than 2,047 characters";
+  if (index >= 0 && index < kMetadataFieldCount && !IsNumericMetadataField(index) &&
+      !IsHttpAddress(value))
+    return L"not an absolute http or https address";
+  return nullptr;
+}
+
+LONGLONG LatestNextUpdate() {
+  return TimeStampFromUnixSeconds(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count() +
+      kMaxNextUpdateAheadMs / 1000);
+}
+
+LONGLONG ClampNextUpdate(LONGLONG next) {
+  const LONGLONG latest = LatestNextUpdate();
+  if (next <= latest) return next;
+  TraceMessage(L"Next update time %I64d is more than 28 days ahead: %I64d taken\r\n", next, latest);
+  return latest;
 }
 
 bool DecodeMetadataField(const std::wstring& line, std::wstring& name, std::wstring& value) {
@@ -59,7 +101,12 @@ bool StoreMetadataField(const std::wstring& name, const std::wstring& value,
                         MetadataValues& values) {
   constexpr LONGLONG kMin32 = std::numeric_limits<LONG>::min();
   constexpr LONGLONG kMax32 = std::numeric_limits<LONG>::max();
-  switch (FindMetadataField(name)) {
+  const int index = FindMetadataField(name);
+  if (const wchar_t* problem = MetadataValueProblem(index, value)) {
+    TraceMessage(L"Field %s ignored, its value is %s\r\n", name.c_str(), problem);
+    return false;
+  }
+  switch (index) {
     case 0:
       values.dbVersion = static_cast<LONG>(ReadMetadataNumber(value, kMin32, kMax32));
       return true;

@@ -66,7 +66,8 @@ void CRemoteMD::ForceRefresh() { Refresh(true); }
 void CRemoteMD::LoadLocalState() {
   if (CLocalDB::Exists()) {
     m_localDBVersion = CSettings::GetPDBUN(CSettings::DefaultPDBUN);
-    m_storedNextUpdate = CSettings::GetTTNUP(CSettings::DefaultTTNUP);
+    // A time stored from a file read before times were clamped would stop checks for good.
+    m_storedNextUpdate = ClampNextUpdate(CSettings::GetTTNUP(CSettings::DefaultTTNUP));
   } else {
     TraceMessage(L"<<< Forcing a local database automatic update >>>\r\n");
   }
@@ -97,6 +98,8 @@ void CRemoteMD::Parse() {
 }
 
 void CRemoteMD::ApplyToSettings() {
+  // Addresses and lengths were checked as the file was read (MetadataFormat).
+  m_remote.nextUpdate = ClampNextUpdate(m_remote.nextUpdate);
   const bool changed = CSettings::GetMDRemoteUri(CSettings::DefaultMDRemoteUri) != m_remote.metadataUri;
   if (!CSettings::GetUseRmtVals(CSettings::DefaultUseRmtVals)) return;
   CSettings::SetPollInterval(m_remote.pollInterval);
@@ -145,7 +148,8 @@ bool CRemoteMD::CheckBHOVersion(bool force) {
   if (m_remote.bhoVersion <= m_ownVersion) return false;
   CSettings::SetBHOUW(today);
   m_lastNoticeDate = today;
-  if (ShowMessageBox(kNewVersionText, kNewVersionCaption, MB_YESNO | MB_ICONQUESTION) == IDYES)
+  if (ShowMessageBox(kNewVersionText, kNewVersionCaption, MB_YESNO | MB_ICONQUESTION) == IDYES &&
+      IsHttpAddress(m_remote.bhoUpdUri))  // the setting may predate the metadata checks
     OpenInBrowser(m_remote.bhoUpdUri.c_str());
   return true;
 }

@@ -97,15 +97,16 @@ TEST(DbPublishTest, FeedLines) {
 
 TEST(DbPublishTest, AMetadataFileTheToolWritesIsReadBackWithEveryField) {
   const std::string file = TestRoot() + "/mdatax.dat";
+  const LONGLONG next = CRemoteMD::NowStamp(7 * 24 * 3600 * 1000);  // within the 28 days a filter keeps
   const ProgramRun written =
-      Db({"metadata", "DB_VERSION=57", "BHO_VERSION=124", "NEXT_UPD=20300301000000",
+      Db({"metadata", "DB_VERSION=57", "BHO_VERSION=124", "NEXT_UPD=" + std::to_string(next),
           "POLL_INTERVAL=2", "DB_UPD_URI=http://u.test/phishx.dbf?", "METADATA_URI=http://u.test/md",
           "BHO_UPD_URI=https://u.test/setup.msi", "GREY_URI=http://u.test/grey",
           "BLACK_URI=http://u.test/black", file});
   ASSERT_EQ(written.status, 0) << written.err;
   const ProgramRun shown = Db({"metadata", "--show", file});
   EXPECT_EQ(shown.status, 0);
-  EXPECT_THAT(shown.out, HasSubstr("NEXT_UPD = 20300301000000   (line 3)\n"));
+  EXPECT_THAT(shown.out, HasSubstr("NEXT_UPD = " + std::to_string(next) + "   (line 3)\n"));
 
   UpdateSite site;
   site.server.Serve("/md", ReadFileBytes(file));
@@ -114,7 +115,7 @@ TEST(DbPublishTest, AMetadataFileTheToolWritesIsReadBackWithEveryField) {
   const MetadataValues& v = metadata.GetRemoteValues();
   EXPECT_EQ(v.dbVersion, 57);
   EXPECT_EQ(v.bhoVersion, 124);
-  EXPECT_EQ(v.nextUpdate, 20300301000000);
+  EXPECT_EQ(v.nextUpdate, next);
   EXPECT_EQ(v.pollInterval, 2u);
   EXPECT_EQ(v.dbUpdUri, L"http://u.test/phishx.dbf?");
   EXPECT_EQ(v.metadataUri, L"http://u.test/md");
@@ -127,13 +128,31 @@ TEST(DbPublishTest, AMetadataFileTheToolWritesIsReadBackWithEveryField) {
                                  "NEXT_UPD=20050230000000", "NEXT_UPD=2005",
                                  "GREY_URI=grey.test",    "DB_UPD_URI=http://u.test/get?file=db",
                                  "BLACK_URI=http://u.test/#x", "BLACK_URI=http://u.test/a b",
-                                 "FOO=1",                 "DB_VERSION"};
+                                 "FOO=1",                 "DB_VERSION",
+                                 // Values a filter ignores.
+                                 "METADATA_URI=http://",  "DB_UPD_URI=gopher://u.test/",
+                                 "GREY_URI=javascript:alert(1)", "BHO_UPD_URI=file:///x.desktop",
+                                 "BLACK_URI=//u.test/black", "NEXT_UPD=99991231235959"};
   for (const char* assignment : refused) {
     std::string text, error;
     EXPECT_FALSE(ComposeMetadata({assignment}, &text, &error)) << assignment;
   }
   std::string text, error;
   EXPECT_FALSE(ComposeMetadata({"DB_VERSION=1", "DB_VERSION=2"}, &text, &error));
+  // The longest value a filter takes, and one more character.
+  const std::string longest = "http://u.test/" + std::string(kMaxMetadataValueLength - 14, 'p');
+  EXPECT_TRUE(ComposeMetadata({"GREY_URI=" + longest}, &text, &error)) << error;
+  EXPECT_FALSE(ComposeMetadata({"GREY_URI=" + longest + "p"}, &text, &error));
+  const ProgramRun refused28 = Db({"metadata", "NEXT_UPD=" + std::to_string(CRemoteMD::NowStamp(29 * 86400000u)), file});
+  EXPECT_EQ(refused28.status, 1);
+  EXPECT_THAT(refused28.err, HasSubstr("more than 28 days ahead"));
+  EXPECT_THAT(Db({"metadata", "METADATA_URI=http://", file}).err,
+              HasSubstr("METADATA_URI=http://: the value is not an absolute http or https address"));
+  // A file from elsewhere: --show tells which values a filter ignores.
+  ASSERT_TRUE(WriteFileBytes(file, Container("GREY_URI=file:///etc/passwd\nNEXT_UPD=99991231235959\n")));
+  const ProgramRun foreign = Db({"metadata", "--show", file});
+  EXPECT_THAT(foreign.out, HasSubstr("line 1: ignored: the value is not an absolute http or https address"));
+  EXPECT_THAT(foreign.out, HasSubstr("(more than 28 days ahead: a filter checks again at"));
   EXPECT_EQ(Db({"metadata", "FOO=1", file}).status, 1);
   EXPECT_EQ(Db({"metadata", "--show", file + ".missing"}).status, 1);
 }

@@ -10,6 +10,7 @@
 #include "platform/Testing.h"
 #include "platform/WinUser.h"
 #include "settings/Settings.h"
+#include "support/TraceCapture.h"
 #include "update/RemoteMD.h"
 #include "update/UpdateSite.h"
 
@@ -75,6 +76,60 @@ TEST(RemoteMDTest, AnyBytesParseAndADamagedFileChangesNoSetting) {
   EXPECT_EQ(site.server.Count("/md"), 1);
   EXPECT_EQ(CSettings::GetPollInterval(77), 77u);  // not even written back
   EXPECT_EQ(CSettings::GetDBRemoteUpdUri(L""), site.server.WideUrl("/db"));
+}
+
+TEST(RemoteMDTest, ValuesThatAreNoHttpAddressOrTooLongAreIgnoredFieldByField) {
+  UpdateSite site;
+  const std::wstring kBefore = L"http://before.test/";
+  const std::string longest = "http://long.test/" + std::string(kMaxMetadataValueLength - 17, 'p');
+  const std::tuple<const char*, std::string, bool> rows[] = {
+      {"METADATA_URI", "file:///etc/passwd", false},
+      {"DB_UPD_URI", "gopher://evil.test/", false},
+      {"GREY_URI", "javascript:alert(document.cookie)", false},
+      {"BHO_UPD_URI", "file:///home/user/.local/share/applications/evil.desktop", false},
+      {"BLACK_URI", "http://", false},  // no host
+      {"BLACK_URI", "/black.html", false},
+      {"DB_UPD_URI", longest + "p", false},
+      {"DB_UPD_URI", longest, true},
+      {"GREY_URI", "HTTPS://Grey.Test/page", true},
+  };
+  for (const auto& [field, value, taken] : rows) {
+    SCOPED_TRACE(std::string(field) + "=" + value.substr(0, 60));
+    for (auto set : {CSettings::SetDBRemoteUpdUri, CSettings::SetBHORemoteUpdUri,
+                     CSettings::SetGreyRedirectUri, CSettings::SetBlackRedirectUri})
+      set(kBefore);
+    CSettings::SetPollInterval(2);
+    site.Publish(std::string(field) + "=" + value + "\nPOLL_INTERVAL=3\n");
+    CTraceCapture trace;
+    CRemoteMD metadata;
+    const MetadataValues& v = metadata.GetRemoteValues();
+    const std::pair<std::wstring, std::wstring> kept[] = {
+        {v.dbUpdUri, CSettings::GetDBRemoteUpdUri(L"")}, {v.metadataUri, CSettings::GetMDRemoteUri(L"")},
+        {v.bhoUpdUri, CSettings::GetBHORemoteUpdUri(L"")}, {v.greyUri, CSettings::GetGreyRedirectUri(L"")},
+        {v.blackUri, CSettings::GetBlackRedirectUri(L"")}};
+    const int index = FindMetadataField(Widen(field));
+    for (int i = 0; i < 5; ++i) {
+      const std::wstring before = i == 1 ? site.server.WideUrl("/md") : kBefore;
+      const std::wstring expected = i + 4 == index && taken ? Widen(value) : before;
+      EXPECT_EQ(kept[i].first, expected) << i;
+      EXPECT_EQ(kept[i].second, expected) << i;
+    }
+    EXPECT_EQ(CSettings::GetPollInterval(9), 3u);  // the rest of the file still applies
+    EXPECT_EQ(trace.Contains(L"Field " + Widen(field) + L" ignored"), !taken);
+  }
+}
+
+TEST(RemoteMDTest, NextUpdateIsHeldToTwentyEightDaysAheadAlsoWhenStoredBefore) {
+  UpdateSite site;
+  site.Publish("DB_VERSION=5\nNEXT_UPD=9223372036854775807\n");
+  CSettings::SetTTNUP(9223372036854775807);  // from a file read before times were held
+  CRemoteMD metadata;  // no local file: a request is forced
+  const LONGLONG latest = CRemoteMD::NowStamp(kMaxNextUpdateAheadMs);
+  EXPECT_LE(metadata.GetRemoteValues().nextUpdate, latest);
+  EXPECT_GE(metadata.GetRemoteValues().nextUpdate, CRemoteMD::NowStamp(kMaxNextUpdateAheadMs - 60000));
+  metadata.UpdateRegistry();
+  EXPECT_LE(CSettings::GetTTNUP(0), latest);
+  EXPECT_GT(CSettings::GetTTNUP(0), CRemoteMD::NowStamp(0));
 }
 
 TEST(RemoteMDTest, WhenARequestIsMadeAndADownloadNeeded) {
@@ -147,6 +202,26 @@ TEST(RemoteMDTest, ANewerProgramIsOfferedAtMostOnceADay) {
   site.Publish("BHO_VERSION=123\n");
   EXPECT_FALSE(CRemoteMD().CheckBHOVersion(true));    // this build
   EXPECT_EQ(ostrel::platform::testing::TakeMessageBoxCalls().size(), 1u);
+}
+
+TEST(RemoteMDTest, OnlyAnHttpProgramUpdateAddressIsOpened) {
+  UpdateSite site;
+  const std::string opened = TestRoot() + "/opened-in-order";
+  const std::string opener = TestRoot() + "/appending-opener.sh";
+  ASSERT_TRUE(WriteFileBytes(opener, "#!/bin/sh\necho \"$1\" >> " + opened + "\n"));
+  chmod(opener.c_str(), 0700);
+  ostrel::platform::testing::SetShellOpenCommand(opener);
+  // A setting written before metadata was checked, or typed by hand.
+  CSettings::SetBHORemoteUpdUri(L"file:///home/user/.local/share/applications/evil.desktop");
+  site.Publish("BHO_VERSION=124\n");
+  ostrel::platform::testing::ScriptMessageBoxAnswers({IDYES, IDYES});
+  EXPECT_TRUE(CRemoteMD().CheckBHOVersion(true));
+  site.Publish("BHO_VERSION=124\nBHO_UPD_URI=https://updates.test/setup.msi\n");
+  EXPECT_TRUE(CRemoteMD().CheckBHOVersion(true));
+  EXPECT_EQ(ostrel::platform::testing::TakeMessageBoxCalls().size(), 2u);
+  // Openers run in the order asked: only the second was.
+  EXPECT_TRUE(Eventually([&] { return !ReadFileBytes(opened).empty(); }));
+  EXPECT_EQ(ReadFileBytes(opened), "https://updates.test/setup.msi\n");
 }
 
 TEST(RemoteMDTest, StampsAtAFixedClock) {

@@ -51,6 +51,9 @@ std::string ValueProblem(int field, const std::string& value) {
     if (c <= ' ' || c >= 0x7F)
       return "only printable ASCII without spaces is read unchanged (percent-encode the rest)";
   }
+  // The filter's own refusals, in its words.
+  if (const wchar_t* problem = MetadataValueProblem(field, FromUtf8(value)))
+    return "the value is " + ToUtf8(problem) + ", so a filter ignores it";
   switch (field) {
     case 0:
     case 1:
@@ -58,17 +61,17 @@ std::string ValueProblem(int field, const std::string& value) {
         return "a version is a whole number from 0 to 2147483647";
       return {};
     case 2:
-      return IsTimeStamp(value) ? std::string() : "NEXT_UPD is a UTC time written YYYYMMDDhhmmss";
+      if (!IsTimeStamp(value)) return "NEXT_UPD is a UTC time written YYYYMMDDhhmmss";
+      if (std::stoll(value) > LatestNextUpdate())
+        return "more than 28 days ahead: a filter would check again at " +
+               std::to_string(LatestNextUpdate()) + " (28 days from now) all the same";
+      return {};
     case 3:
       return value.size() == 1 && value[0] >= '0' && value[0] <= '3'
                  ? std::string()
                  : "POLL_INTERVAL is 0 (hourly), 1 (daily), 2 (weekly) or 3 (every 28 days)";
-    default: {
-      const std::string lower = ToUtf8(ToLowerAscii(FromUtf8(value)));
-      if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0)
-        return "an address must start with http:// or https://";
+    default:
       return {};
-    }
   }
 }
 
@@ -122,6 +125,10 @@ void ShowText(const std::string& plain, std::ostream& out) {
       notes.emplace(number, note);
       continue;
     }
+    if (const wchar_t* problem = MetadataValueProblem(field, value)) {
+      notes.emplace(number, "ignored: the value is " + ToUtf8(problem));
+      continue;
+    }
     if (taken.count(field)) notes.emplace(taken[field], "overridden by line " + std::to_string(number));
     taken[field] = number;
     written[field] = Narrow(value);
@@ -146,6 +153,9 @@ void ShowText(const std::string& plain, std::ostream& out) {
     out << Name(i) << " = " << shown << "   (line " << taken[i];
     if (shown != written[i]) out << ", read from \"" << written[i] << "\"";
     out << ")\n";
+    if (i == 2 && values.nextUpdate > LatestNextUpdate())
+      out << "    (more than 28 days ahead: a filter checks again at " << LatestNextUpdate()
+          << ", 28 days from now)\n";
   }
   if (!unset.empty()) out << "not set (a filter keeps its own values): " << unset << "\n";
   for (const auto& [line, note] : notes) out << "line " << line << ": " << note << "\n";
