@@ -28,13 +28,17 @@ TEST(DbPublishTest, AnImportedFeedServedToAFilterBlocksExactlyItsHostsAndSubdoma
                              "evil.test\n*.phish.example  # wildcard\nb\xc3\xbc" "cher.example\n"
                              "evil.test\nnot a domain\n"));
   ASSERT_TRUE(WriteFileBytes(dir + "urls.txt", "http://url.test/login?x=1#top\n"));
-  ASSERT_TRUE(WriteFileBytes(dir + "hosts", "127.0.0.1 localhost\n0.0.0.0 ads.test # tracker\n"));
+  ASSERT_TRUE(WriteFileBytes(dir + "hosts", "127.0.0.1 localhost\n0.0.0.0 ads.test # tracker\n"
+                                           "1.2.3.4 mapped.test\n0.0.0.0 co.uk\n"));
   const ProgramRun domains = Db({"import", "--from", "domains", dir + "domains.txt", dir + "d.list"});
   EXPECT_EQ(domains.status, 1);  // a line was rejected; the rest is written
   EXPECT_THAT(domains.err, HasSubstr("domains.txt:5: rejected: one domain a line: not a domain"));
   EXPECT_THAT(domains.out, HasSubstr("imported entries: 3; duplicates dropped: 1; lines rejected: 1"));
   EXPECT_EQ(Db({"import", "--from=urls", "--kind", "g", dir + "urls.txt", dir + "u.list"}).status, 0);
-  EXPECT_EQ(Db({"import", "--from", "hosts", dir + "hosts", dir + "h.list"}).status, 0);
+  const ProgramRun hosts = Db({"import", "--from", "hosts", dir + "hosts", dir + "h.list"});
+  EXPECT_EQ(hosts.status, 1);
+  EXPECT_THAT(hosts.err, HasSubstr("hosts:3: rejected: maps 'mapped.test' to 1.2.3.4, which sends it"));
+  EXPECT_THAT(hosts.err, HasSubstr("hosts:4: rejected: 'co.uk': a public suffix"));
   const std::string list =
       ReadFileBytes(dir + "d.list") + ReadFileBytes(dir + "u.list") + ReadFileBytes(dir + "h.list");
 
@@ -53,6 +57,9 @@ TEST(DbPublishTest, AnImportedFeedServedToAFilterBlocksExactlyItsHostsAndSubdoma
       {L"http://phish.example/", LIST_KIND_BLACK},
       {L"http://xn--bcher-kva.example/", LIST_KIND_BLACK},
       {L"http://ads.test/banner", LIST_KIND_BLACK},
+      {L"http://www.ads.test/", LIST_KIND_NONE},  // a hosts file blocks the name it lists only
+      {L"http://mapped.test/", LIST_KIND_NONE},
+      {L"http://other.co.uk/", LIST_KIND_NONE},
       {L"http://url.test/login?x=1", LIST_KIND_GREY},
       {L"http://url.test/login?x=12&more", LIST_KIND_GREY},  // a path prefix
       {L"http://notevil.test/", LIST_KIND_NONE},
@@ -82,6 +89,15 @@ TEST(DbPublishTest, FeedLines) {
       {FeedFormat::Urls, "javascript:alert(1)", -1}, {FeedFormat::Urls, "#http://x.test/", 0},
       {FeedFormat::Hosts, "0.0.0.0 a.test b.test", 2}, {FeedFormat::Hosts, "::1 ip6-localhost", 0},
       {FeedFormat::Hosts, "a.test 0.0.0.0", -1},   {FeedFormat::Hosts, "0.0.0.0 bad/name", -1},
+      // Nothing that would block a whole suffix, and only names.
+      {FeedFormat::Domains, "com", -1},            {FeedFormat::Domains, "*.co.uk", -1},
+      {FeedFormat::Domains, "github.io", -1},      {FeedFormat::Domains, "intranet", -1},
+      {FeedFormat::Domains, "1", -1},              {FeedFormat::Domains, "10.0.0.1", -1},
+      {FeedFormat::Domains, "evil.co.uk", 1},      {FeedFormat::Domains, "x.github.io", 1},
+      {FeedFormat::Hosts, "0.0.0.0 com", -1},      {FeedFormat::Hosts, "1.2.3.4 a.test", -1},
+      {FeedFormat::Hosts, "127.0.0.1 a.test", 1},  {FeedFormat::Hosts, ":: a.test", 1},
+      {FeedFormat::Hosts, "::1 a.test", 1},        {FeedFormat::Hosts, "0.0.0.0 *.a.test", -1},
+      {FeedFormat::Hosts, "127.0.1.1 ip6-localhost", 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);

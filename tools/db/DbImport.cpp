@@ -1,5 +1,7 @@
 #include "db/DbImport.h"
 
+#include <libpsl.h>
+
 #include <set>
 #include <sstream>
 
@@ -24,6 +26,10 @@ const char* const kProgram = "ostrel-db: ";
 const char* const kUserInfo = "^([^/?\\x23@]*@)?";
 const char* const kSubdomains = "([^/?\\x23@]*\\.)?";
 const char* const kHostEnd = "([/?\\x23\\\\]|$)";  // the authority ends, or the address does
+
+// Addresses a hosts file sends a name to so that it cannot be reached; any
+// other maps the name somewhere, which blocks nothing.
+const std::set<std::string> kSinkHoles = {"0.0.0.0", "127.0.0.1", "::", "::1"};
 
 const std::set<std::string> kHostsBoilerplate = {
     "localhost",      "localhost.localdomain", "local",         "broadcasthost", "ip6-localhost",
@@ -90,7 +96,8 @@ bool Crack(const std::string& url, Cracked* cracked) {
   return !cracked->host.empty();
 }
 
-// A domain of a domains feed or hosts file as the host a browser contacts.
+// A domain of a domains feed or a name of a hosts file as the host a
+// browser contacts; refused when it names no single site's host.
 bool DomainHost(std::string domain, std::string* host, std::string* reason) {
   if (domain.rfind("*.", 0) == 0) domain.erase(0, 2);  // "*.evil.test": its subdomains are included
   if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
@@ -114,6 +121,20 @@ bool DomainHost(std::string domain, std::string* host, std::string* reason) {
   }
   if (name.empty() || name.find("..") != std::string::npos || name[0] == '.') {
     *reason = "the host name has an empty label";
+    return false;
+  }
+  // A browser reads a name whose last label is a number as an IPv4 address
+  // ("1" is 0.0.0.1): whatever it is, it is not a host name.
+  if (name.find_first_not_of("0123456789.") == std::string::npos) {
+    *reason = "not a host name: a browser reads it as the IPv4 address " + name;
+    return false;
+  }
+  if (name.find('.') == std::string::npos) {
+    *reason = "a bare top-level name: an entry would block every site under it";
+    return false;
+  }
+  if (psl_is_public_suffix(psl_builtin(), name.c_str())) {
+    *reason = "a public suffix: an entry would block every site registered under it";
     return false;
   }
   *host = name;
@@ -149,15 +170,25 @@ bool ImportHostsLine(const std::string& line, std::vector<std::string>* patterns
     *reason = "not a hosts line: the first field is not an address";
     return false;
   }
+  const bool sinkHole = kSinkHoles.count(address) != 0;
   std::vector<std::string> found;
   while (fields >> name) {
     if (kHostsBoilerplate.count(ToUtf8(ToLowerAscii(FromUtf8(name))))) continue;
-    std::string host, why;
-    if (!DomainHost(name, &host, &why)) {
-      *reason = "'" + name + "': " + why;
+    if (!sinkHole) {
+      *reason = "maps '" + name + "' to " + address +
+                ", which sends it elsewhere rather than blocking it (a blocking line maps to "
+                "0.0.0.0, 127.0.0.1, :: or ::1)";
       return false;
     }
-    found.push_back(DomainPattern(host));
+    std::string host, why;
+    if (name.rfind("*.", 0) == 0 || name[0] == '.') {
+      why = "not a host name (a hosts file has no wildcards)";
+    } else if (DomainHost(name, &host, &why)) {
+      found.push_back(UrlPattern(host, 0, ""));  // the hosts file blocks that name only
+      continue;
+    }
+    *reason = "'" + name + "': " + why;
+    return false;
   }
   patterns->insert(patterns->end(), found.begin(), found.end());
   return true;
