@@ -270,7 +270,10 @@ void CConfigDlg::OnBrowseDatabaseFolder() {
   std::wstring path = chooser.GetFolderPath();
   if (path.empty() || path.back() != L'/') path += L'/';
   path += kDatabaseFileName;
-  if (path.size() >= kMaxPath) return;  // no such file name can be stored: nothing to confirm
+  if (path.size() >= kMaxPath) {  // no such file name can be stored: say so, change nothing
+    MessageBox(LoadString(119).c_str(), LoadString(108).c_str(), MB_OK | MB_ICONWARNING);
+    return;
+  }
 
   if (!Ask(Format(LoadString(117).c_str(), path.c_str()))) return;
   m_dbFileName = path;

@@ -83,6 +83,10 @@ const StringResource kStrings[] = {
     {118,
      L"Are you sure you want to disable automatic configuration mode? Incorrectly configuring "
      L"the advanced settings may render you unprotected against Phish attacks."},
+    {119,
+     L"The path of the folder you chose is too long: the database file in it would have a "
+     L"path of more than 259 characters. Please choose a folder with a shorter path. The "
+     L"database file location has not been changed."},
 };
 
 // Bitmap 204: a shield on a pale ground, drawn once.

@@ -234,10 +234,22 @@ TEST_F(ConfigDlgTest, ChosenDatabaseFolderIsWrittenAtOnceOnYes) {
   EXPECT_NE(choosers[2].owner, nullptr);
 }
 
-TEST_F(ConfigDlgTest, FolderTooDeepForADatabasePathIsNotOffered) {
-  t::ScriptFolderChoices({L"/" + std::wstring(250, L'd')});
-  Run([](HWND d) { t::Press(d, kBrowse); });
-  EXPECT_TRUE(t::TakeMessageBoxCalls().empty());
+TEST_F(ConfigDlgTest, AFolderTooLongForTheDatabasePathIsRefusedWithAMessage) {
+  // 247 characters, a separator and "zortldbf.dat" make 260: one too many.
+  const std::wstring longest = L"/" + std::wstring(245, L'd');
+  t::ScriptFolderChoices({longest + L"d", longest});
+  t::ScriptMessageBoxAnswers({IDOK, IDNO});
+  Run([](HWND d) {
+    t::Press(d, kBrowse);
+    EXPECT_EQ(Text(d, kDBFileName), CSettings::DefaultDBFileName);
+    t::Press(d, kBrowse);
+  });
+  const auto calls = t::TakeMessageBoxCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_NE(calls[0].text.find(L"too long"), std::wstring::npos);
+  EXPECT_EQ(calls[0].caption, L"Ostrel Anti-Phishing Filter");
+  EXPECT_EQ(calls[0].type, MB_OK | MB_ICONWARNING);
+  EXPECT_NE(calls[1].text.find(longest + L"/zortldbf.dat"), std::wstring::npos);  // 259: offered
   EXPECT_EQ(CSettings::GetDBFileName(L"-"), L"-");
 }
 
