@@ -99,9 +99,10 @@ head -n 1 "$PROFILE/serve.log"
 echo "== registering the module in the private profile =="
 "$BUILD/host/ostrel-regsvr" "$MODULE"
 
-# The filter's settings point at the local server. The build number is
-# recorded as already run, so that the filter keeps these addresses rather
-# than going back to its public defaults on a first run.
+# The filter's settings point at the local server, as the README's "Pointing
+# a filter at your own update server" does. The build number is recorded as
+# already run, so that the filter keeps these addresses rather than going
+# back to its public defaults on a first run.
 KEY='HKCU\SOFTWARE\Ostrel\AntiPhish'
 BUILD_NUMBER=$(sed -n 's/^project(.* VERSION [0-9]*\.[0-9]*\.\([0-9]*\).*/\1/p' CMakeLists.txt)
 set_value() { "$REG" add "$KEY" /v "$1" /t "$2" /d "$3" /f > /dev/null; }
