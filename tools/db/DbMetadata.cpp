@@ -70,8 +70,13 @@ std::string ValueProblem(int field, const std::string& value) {
       return value.size() == 1 && value[0] >= '0' && value[0] <= '3'
                  ? std::string()
                  : "POLL_INTERVAL is 0 (hourly), 1 (daily), 2 (weekly) or 3 (every 28 days)";
-    default:
+    default: {
+      // What a filter takes, written as every reader of it expects.
+      const std::string lower = ToUtf8(ToLowerAscii(FromUtf8(value)));
+      if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0)
+        return "an address must start with http:// or https://";
       return {};
+    }
   }
 }
 
