@@ -159,7 +159,8 @@ TEST(DbPublishTest, AMetadataFileTheToolWritesIsReadBackWithEveryField) {
   const std::string longest = "http://u.test/" + std::string(kMaxMetadataValueLength - 14, 'p');
   EXPECT_TRUE(ComposeMetadata({"GREY_URI=" + longest}, &text, &error)) << error;
   EXPECT_FALSE(ComposeMetadata({"GREY_URI=" + longest + "p"}, &text, &error));
-  const ProgramRun refused28 = Db({"metadata", "NEXT_UPD=" + std::to_string(CRemoteMD::NowStamp(29 * 86400000u)), file});
+  const std::string in29Days = std::to_string(CRemoteMD::NowStamp(29 * 86400000u));
+  const ProgramRun refused28 = Db({"metadata", "NEXT_UPD=" + in29Days, file});
   EXPECT_EQ(refused28.status, 1);
   EXPECT_THAT(refused28.err, HasSubstr("more than 28 days ahead"));
   EXPECT_THAT(Db({"metadata", "METADATA_URI=http://", file}).err,
