@@ -37,6 +37,7 @@ struct InternetObject {
   INTERNET_PORT port = 0;
   // Request: the response, read from the front.
   long status = 0;
+  std::string location;  // a redirect not followed: its target, absolute
   std::string body;
   std::size_t readPosition = 0;
   DWORD bodyError = ERROR_SUCCESS;  // reported once the received bytes are read
@@ -184,7 +185,7 @@ DWORD ErrorOf(CURLcode code, const Transfer& transfer) {
 
 // Sets curl's options for one GET; false when the handle refuses one.
 bool Configure(CURL* curl, const InternetObject& session, const std::string& url,
-               curl_slist* headers, Transfer* transfer, const HttpLimits& limits) {
+               curl_slist* headers, Transfer* transfer, const HttpLimits& limits, DWORD flags) {
   const long stallSeconds = std::max<long>(1, (static_cast<long>(limits.stallTimeoutMs) + 999) / 1000);
   bool ok = true;
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
@@ -193,7 +194,8 @@ bool Configure(CURL* curl, const InternetObject& session, const std::string& url
   set(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));  // the caller's threads keep their signals
   set(curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L));
-  set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION,
+                       (flags & INTERNET_FLAG_NO_AUTO_REDIRECT) ? 0L : 1L));
   set(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, limits.maxRedirects));
   set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeoutMs)));
   set(curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.responseTimeoutMs)));
@@ -290,7 +292,7 @@ HINTERNET InternetConnectW(HINTERNET hInternet, LPCWSTR lpszServerName, INTERNET
 }
 
 HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHeaders,
-                           DWORD dwHeadersLength, DWORD, DWORD_PTR) {
+                           DWORD dwHeadersLength, DWORD dwFlags, DWORD_PTR) {
   const std::shared_ptr<InternetObject> session = FindKind(hInternet, Kind::Session);
   if (!session) return nullptr;
   if (!lpszUrl || !*lpszUrl) {
@@ -304,7 +306,7 @@ HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHea
 
   CURL* curl = curl_easy_init();
   curl_slist* headers = HeaderList(lpszHeaders, dwHeadersLength);
-  if (!curl || !Configure(curl, *session, url, headers, &transfer, limits)) {
+  if (!curl || !Configure(curl, *session, url, headers, &transfer, limits, dwFlags)) {
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -313,6 +315,9 @@ HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHea
   const CURLcode code = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  char* redirect = nullptr;  // set only for a redirect left unfollowed
+  curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &redirect);
+  const std::string location = redirect ? redirect : "";
   curl_easy_cleanup(curl);
   curl_slist_free_all(headers);
 
@@ -324,6 +329,7 @@ HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHea
   auto request = std::make_shared<InternetObject>();
   request->kind = Kind::Request;
   request->status = status;
+  request->location = location;
   request->body = std::move(transfer.body);
   request->bodyError = error;
   return Register(std::move(request));
@@ -372,12 +378,18 @@ BOOL HttpQueryInfoW(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                     LPDWORD lpdwBufferLength, LPDWORD) {
   const std::shared_ptr<InternetObject> request = FindKind(hRequest, Kind::Request);
   if (!request) return FALSE;
-  if ((dwInfoLevel & 0xFFFF) != HTTP_QUERY_STATUS_CODE) {
+  const DWORD query = dwInfoLevel & 0xFFFF;
+  if ((query != HTTP_QUERY_STATUS_CODE && query != HTTP_QUERY_LOCATION) ||
+      (query == HTTP_QUERY_LOCATION && request->location.empty())) {
     SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
     return FALSE;
   }
   if (!lpdwBufferLength) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (query == HTTP_QUERY_LOCATION && (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER)) {
+    SetLastError(ERROR_HTTP_INVALID_QUERY_REQUEST);
     return FALSE;
   }
   if (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER) {
@@ -391,7 +403,9 @@ BOOL HttpQueryInfoW(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
     *lpdwBufferLength = sizeof status;
     return TRUE;
   }
-  const std::wstring text = std::to_wstring(request->status);
+  const std::wstring text = query == HTTP_QUERY_LOCATION
+                                ? ostrel::platform::FromUtf8(request->location)
+                                : std::to_wstring(request->status);
   const DWORD needed = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
   if (*lpdwBufferLength < needed || !lpBuffer) {
     *lpdwBufferLength = needed;

@@ -126,12 +126,17 @@ constexpr DWORD INTERNET_OPEN_TYPE_PROXY = 3;
 constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
 constexpr DWORD INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
 constexpr DWORD INTERNET_FLAG_ASYNC = 0x10000000;  // not provided: InternetOpenW fails
+// InternetOpenUrlW follows no redirect: the 3xx response itself comes back,
+// and HttpQueryInfoW(HTTP_QUERY_LOCATION) tells where it points, so a
+// caller can treat each hop as a request of its own.
+constexpr DWORD INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
 
 constexpr DWORD INTERNET_SERVICE_FTP = 1;
 constexpr DWORD INTERNET_SERVICE_GOPHER = 2;
 constexpr DWORD INTERNET_SERVICE_HTTP = 3;
 
 constexpr DWORD HTTP_QUERY_STATUS_CODE = 19;
+constexpr DWORD HTTP_QUERY_LOCATION = 33;
 constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
@@ -139,6 +144,7 @@ constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+constexpr DWORD ERROR_HTTP_INVALID_QUERY_REQUEST = 12061;
 constexpr DWORD ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 constexpr DWORD ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 constexpr DWORD ERROR_HTTP_REDIRECT_FAILED = 12156;
@@ -154,9 +160,13 @@ BOOL InternetCloseHandle(HINTERNET hInternet);
 HINTERNET InternetConnectW(HINTERNET hInternet, LPCWSTR lpszServerName, INTERNET_PORT nServerPort,
                            LPCWSTR lpszUserName, LPCWSTR lpszPassword, DWORD dwService,
                            DWORD dwFlags, DWORD_PTR dwContext);
-// HTTP_QUERY_STATUS_CODE only: with HTTP_QUERY_FLAG_NUMBER a DWORD (the
-// buffer length is 4 bytes), otherwise the decimal text (the length is in
-// bytes; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER and the size
-// needed). Other queries fail with ERROR_HTTP_HEADER_NOT_FOUND.
+// HTTP_QUERY_STATUS_CODE: with HTTP_QUERY_FLAG_NUMBER a DWORD (the buffer
+// length is 4 bytes), otherwise the decimal text (the length is in bytes;
+// too small a buffer fails with ERROR_INSUFFICIENT_BUFFER and the size
+// needed). HTTP_QUERY_LOCATION: a redirect's target as text, in the same
+// way, already resolved against the request's URL (absolute); a response
+// that points nowhere fails with ERROR_HTTP_HEADER_NOT_FOUND, and
+// HTTP_QUERY_FLAG_NUMBER with ERROR_HTTP_INVALID_QUERY_REQUEST. Other
+// queries fail with ERROR_HTTP_HEADER_NOT_FOUND.
 BOOL HttpQueryInfoW(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                     LPDWORD lpdwBufferLength, LPDWORD lpdwIndex);
