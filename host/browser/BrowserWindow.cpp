@@ -1,7 +1,6 @@
 #include "browser/BrowserWindow.h"
 
-#include <cwctype>
-
+#include "browser/Address.h"
 #include "browser/Helpers.h"
 #include "browser/WarningPage.h"
 #include "platform/WinInet.h"
@@ -13,18 +12,9 @@ namespace {
 // A helper that keeps redirecting is stopped here, as a browser would stop
 // a redirect loop.
 constexpr std::size_t kMaxNavigations = 20;
-
-bool HasScheme(const std::wstring& address, const wchar_t* scheme) {
-  const std::wstring prefix = std::wstring(scheme) + L":";
-  if (address.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (static_cast<wchar_t>(towlower(address[i])) != prefix[i]) return false;
-  return true;
-}
-
-bool IsHttp(const std::wstring& address) {
-  return HasScheme(address, L"http") || HasScheme(address, L"https");
-}
+// The servers' redirects in one navigation, the bound the platform's HTTP
+// client keeps when it follows them itself.
+constexpr std::size_t kMaxRedirects = 10;
 
 // An address a browser would navigate to: a scheme, and for http and https
 // a host it can contact.
@@ -43,7 +33,7 @@ bool IsValidAddress(const std::wstring& address, std::wstring* why) {
                : L"not a valid address";
     return false;
   }
-  if (IsHttp(address) && parts.dwHostNameLength == 0) {
+  if (IsHttpAddress(address) && parts.dwHostNameLength == 0) {
     *why = L"not a valid address (no host)";
     return false;
   }
@@ -91,6 +81,8 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
   }
 
   bool loadedLast = false;
+  bool helperNavigated = false;  // a helper sent the window elsewhere
+  std::size_t serverRedirects = 0;
   m_pending = address;
   while (m_pending) {
     const std::wstring url = *m_pending;
@@ -106,20 +98,36 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
     m_navigating = true;
     const bool cancelled = FireBeforeNavigate(url);
     m_navigating = false;
-    if (cancelled || m_abandoned) continue;
-    if (m_loader && IsHttp(url)) {
+    if (cancelled || m_abandoned) {
+      helperNavigated = helperNavigated || m_pending.has_value();
+      continue;
+    }
+    if (m_loader && IsHttpAddress(url)) {
       const LoadResult load = m_loader->Load(url);
-      if (!load.loaded) {
+      report.fetched = load.fetched;
+      if (load.loaded) report.status = load.status;
+      std::wstring failure = load.loaded ? L"" : load.error;
+      if (load.loaded && load.redirect && ++serverRedirects > kMaxRedirects)
+        failure = L"too many redirects";
+      else if (load.loaded && load.redirect && !IsHttpAddress(*load.redirect))
+        failure = L"redirected to " + *load.redirect + L", not an http or https address";
+      if (!failure.empty()) {
         m_location = url;
         report.outcome = Outcome::Error;
-        report.error = url + L": " + load.error;
+        report.error = url + L": " + failure;
         break;
       }
-      report.status = load.status;
+      if (load.redirect) {
+        // The server's redirect is a navigation of its own: the helpers see
+        // it before anything is asked of its target.
+        m_pending = *load.redirect;
+        continue;
+      }
     }
     m_location = url;
     loadedLast = true;
     FireNavigateComplete(url);  // its helpers may start another navigation
+    helperNavigated = helperNavigated || m_pending.has_value();
   }
   m_pending.reset();
   report.location = m_location;
@@ -130,10 +138,10 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
     return report;
   }
   const std::optional<WarningPage> page = ParseWarningPage(m_location);
-  if (page && report.navigations.size() > 1) {
+  if (page && helperNavigated) {
     report.outcome = page->list == L"grey" ? Outcome::Grey : Outcome::Black;
     report.key = page->key;
-  } else if (report.navigations.size() > 1) {
+  } else if (helperNavigated) {
     report.outcome = Outcome::Reloaded;
   }
   return report;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "browser/Address.h"
+
 namespace ostrel::host {
 
 namespace {
@@ -25,6 +27,22 @@ std::wstring Reason(DWORD error) {
   }
 }
 
+// The statuses a browser follows to the response's Location.
+bool IsRedirect(DWORD status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::optional<std::wstring> RedirectTarget(HINTERNET page) {
+  DWORD size = 0;
+  if (HttpQueryInfoW(page, HTTP_QUERY_LOCATION, nullptr, &size, nullptr) ||
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return std::nullopt;
+  std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
+  if (!HttpQueryInfoW(page, HTTP_QUERY_LOCATION, text.data(), &size, nullptr))
+    return std::nullopt;
+  return std::wstring(text.data(), size / sizeof(wchar_t));
+}
+
 }  // namespace
 
 CPageLoader::CPageLoader()
@@ -41,8 +59,15 @@ LoadResult CPageLoader::Load(const std::wstring& address) {
     result.error = L"no HTTP session could be made";
     return result;
   }
-  HINTERNET page = InternetOpenUrlW(m_session, address.c_str(), nullptr, 0,
-                                    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+  const std::optional<std::wstring> canonical = CanonicalAddress(address);
+  if (!canonical) {
+    result.error = L"not a valid address";
+    return result;
+  }
+  result.fetched = *canonical;
+  HINTERNET page = InternetOpenUrlW(
+      m_session, canonical->c_str(), nullptr, 0,
+      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
   if (!page) {
     result.error = Reason(GetLastError());
     return result;
@@ -51,6 +76,7 @@ LoadResult CPageLoader::Load(const std::wstring& address) {
   if (HttpQueryInfoW(page, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                      nullptr))
     result.status = status;
+  if (IsRedirect(result.status)) result.redirect = RedirectTarget(page);
   std::vector<char> buffer(16384);
   DWORD read = 0;
   bool whole = true;

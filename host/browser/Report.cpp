@@ -87,6 +87,7 @@ std::string FormatText(const NavigationReport& r) {
   line += L"\n    " + Why(r);
   if (r.outcome != Outcome::Error || !r.location.empty()) line += L"\n    now at " + r.location;
   if (r.status) line += L" (HTTP " + std::to_wstring(*r.status) + L")";
+  if (!r.fetched.empty() && r.fetched != r.location) line += L"\n    fetched as " + r.fetched;
   return platform::ToUtf8(line);
 }
 
@@ -100,6 +101,7 @@ std::string FormatJson(const NavigationReport& r) {
   out += ",\"redirects\":" + std::to_string(r.navigations.empty() ? 0 : r.navigations.size() - 1);
   out += ",\"scanned\":" + std::string(r.scanned ? "true" : "false");
   out += ",\"status\":" + (r.status ? std::to_string(*r.status) : std::string("null"));
+  out += ",\"fetched\":" + (r.fetched.empty() ? std::string("null") : Json(r.fetched));
   out += ",\"error\":" + (r.outcome == Outcome::Error ? Json(r.error) : std::string("null"));
   return out + "}";
 }

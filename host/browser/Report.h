@@ -18,10 +18,12 @@ struct NavigationReport {
   std::wstring location;  // where the window ended
   Outcome outcome = Outcome::Allowed;
   std::optional<std::wstring> key;        // var4 of a warning page the window ended on
-  std::vector<std::wstring> navigations;  // every navigation started, the first asked for
+  std::vector<std::wstring> navigations;  // every navigation started, the first asked for,
+                                          // a server's redirect included
   bool scanned = true;                    // false when the filter was paused or inactive
   std::wstring notScannedWhy;
   std::optional<unsigned long> status;  // HTTP status, with --fetch
+  std::wstring fetched;  // with --fetch, the address last handed to the network (canonical)
   std::wstring error;                   // for Outcome::Error
 };
 

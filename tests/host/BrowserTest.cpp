@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "common/ChildProcess.h"
 #include "common/Database.h"
+#include "common/HttpServer.h"
 #include "host/FilterSite.h"
 #include "host/Programs.h"
 #include "settings/Registry.h"
@@ -119,6 +121,64 @@ TEST_F(BrowserEndToEnd, TheBlockedAddressComesBackWhole) {
     EXPECT_EQ(page->at("shown"), address);
     EXPECT_EQ(page->at("link"), address + lines[0].at("key"));
   }
+}
+
+// Web sites on another port of the loopback, answering under every name
+// (curl takes any NAME.localhost to the loopback): the host a request
+// reached is the Host it names. The list blacks out evil.localhost.
+TEST_F(BrowserEndToEnd, TheHostFetchedIsTheHostScannedAtEveryHop) {
+  TestHttpServer web;
+  const std::string port = web.Url("").substr(web.Url("").rfind(':') + 1);
+  const auto at = [&](const std::string& name, const std::string& path) {
+    return "http://" + name + ".localhost:" + port + path;
+  };
+  web.Serve("/mm1", "evil's page");
+  web.Serve("/x", "evil's page");
+  web.Serve("/page", "a page");
+  web.Answer("/redir", TestHttpServer::Kind::Redirect, at("evil", "/x"));
+  web.Answer("/hop", TestHttpServer::Kind::Redirect, "/page");
+  web.Answer("/loop", TestHttpServer::Kind::Redirect, "/loop");
+
+  struct Row {
+    std::string address;
+    std::string outcome;   // empty: not checked
+    std::string fetched;   // the last address handed to the network
+    std::string redirects;
+    std::string reached;   // the path that reached x.localhost; empty: none was checked
+  };
+  const std::string hidden = "evil.localhost:" + port + "/mm1";
+  const Row rows[] = {
+      // A "\" ends the authority for the browser: x.localhost is both
+      // scanned and asked, evil.localhost is only in the path.
+      {at("x", "\\@") + hidden, "allowed", at("x", "/@") + hidden, "0", "/@" + hidden},
+      {at("x", "\\\\@") + hidden, "allowed", at("x", "//@") + hidden, "0", "//@" + hidden},
+      {"http://x.localhost\\:" + port + "@" + hidden, "",  // port 80, where nothing may answer
+       "http://x.localhost/:" + port + "@" + hidden, "0", ""},
+      // Each redirect is a navigation the filter sees before its target is asked.
+      {at("x", "/redir"), "black", site->Base() + "black.html", "2", "/redir"},
+      {at("x", "/hop"), "allowed", at("x", "/page"), "1", "/page"},
+      {at("x", "/loop"), "error", at("x", "/loop"), "10", "/loop"},
+  };
+  std::vector<std::string> operands;
+  for (const Row& row : rows) operands.push_back(row.address);
+  const std::vector<JsonLine> lines = Browse(operands);
+  ASSERT_EQ(lines.size(), std::size(rows));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.address);
+    if (!row.outcome.empty()) {
+      EXPECT_EQ(lines[i].at("outcome"), row.outcome);
+    }
+    EXPECT_EQ(lines[i].at("fetched").substr(0, row.fetched.size()), row.fetched);
+    EXPECT_EQ(lines[i].at("redirects"), row.redirects);
+    if (!row.reached.empty()) {
+      EXPECT_EQ(web.LastHeader(row.reached, "Host"), "x.localhost:" + port);
+    }
+  }
+  EXPECT_EQ(web.Count("/mm1"), 0) << "evil.localhost was asked for the page it hides";
+  EXPECT_EQ(web.Count("/x"), 0) << "the redirect to evil.localhost was followed";
+  EXPECT_EQ(web.Count("/loop"), 11) << "the first request and ten redirects";
+  EXPECT_NE(lines[5].at("error").find("too many redirects"), std::string::npos);
 }
 
 TEST_F(BrowserEndToEnd, APausedFilterScansNothing) {
