@@ -1,7 +1,8 @@
 // CBrowserWindow: one window of the browser stand-in, a CBrowserSite to its
 // helpers. A helper's Stop abandons the navigation in progress; its Navigate
 // starts a new one once the event returns (events never nest); the location
-// is set before NavigateComplete2. Created, used and closed on the window's
+// is set before NavigateComplete2. With fetching, a server's redirect is a
+// navigation of its own, with its own BeforeNavigate2. Created, used and closed on the window's
 // own thread (the helpers' apartment); nothing here is locked.
 #pragma once
 
