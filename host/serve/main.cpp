@@ -5,16 +5,22 @@
 //
 //   ostrel-serve DIR [--port N]
 //
-// Serves the files under DIR (never above it) at http://127.0.0.1:N/
-// (N 8080 unless given; 0 picks a free port). The first line on standard
-// output names the address; after it, one line per request: method, path
-// and query, status and body size. Runs until it is stopped (a signal).
+// Serves the files under DIR (never above it: a name that resolves outside
+// DIR, through ".." or a link, is not found) at http://127.0.0.1:N/ (N 8080
+// unless given; 0 picks a free port). The first line on standard output
+// names the address; after it, one line per request: method, path and
+// query, status and body size, with bytes outside printable ASCII (and "\")
+// written as \xHH (and "\\"), so a request cannot drive the terminal.
+// Runs until it is stopped (a signal).
 // Exit status: 2 for a wrong command line, 3 when it cannot serve.
 #include <httplib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -28,6 +34,43 @@ bool ParsePort(const std::string& text, int* port) {
     return false;
   *port = std::stoi(text);
   return *port <= 65535;
+}
+
+// True when path, its links resolved, is root or under it; root is
+// canonical. Compared by whole components, so /srv/site-old is not under
+// /srv/site. A path that does not resolve (missing, a link loop) is not.
+bool InsideFolder(const fs::path& root, const fs::path& path) {
+  std::error_code ec;
+  const fs::path real = fs::canonical(path, ec);
+  if (ec) return false;
+  auto at = real.begin();
+  for (const fs::path& part : root) {
+    if (at == real.end() || *at != part) return false;
+    ++at;
+  }
+  return true;
+}
+
+// The file a GET of this (decoded) path reads, as the mount point finds it.
+fs::path Target(const fs::path& root, std::string path) {
+  if (path.empty() || path.back() == '/') path += "index.html";
+  return root / fs::path(path).relative_path();
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -58,15 +101,25 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  const fs::path root = fs::canonical(dir, ec);
   httplib::Server server;
-  if (!server.set_mount_point("/", dir)) {
+  if (ec || !server.set_mount_point("/", root.string())) {
     std::cerr << "ostrel-serve: cannot serve " << dir << "\n";
     return 3;
   }
+  // Before the mount point serves a file: refused when it lies elsewhere.
+  server.set_pre_routing_handler([root](const httplib::Request& request, httplib::Response& response) {
+    if (request.path.find('\0') == std::string::npos &&
+        InsideFolder(root, Target(root, request.path)))
+      return httplib::Server::HandlerResponse::Unhandled;
+    response.status = 404;
+    return httplib::Server::HandlerResponse::Handled;
+  });
   server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
     // The request target as it came (path and query, still escaped).
-    std::cout << request.method << ' ' << (request.target.empty() ? request.path : request.target)
-              << ' ' << response.status << ' ' << response.body.size() << std::endl;
+    std::cout << Printable(request.method) << ' '
+              << Printable(request.target.empty() ? request.path : request.target) << ' '
+              << response.status << ' ' << response.body.size() << std::endl;
   });
   const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
                               : (server.bind_to_port("127.0.0.1", port) ? port : -1);

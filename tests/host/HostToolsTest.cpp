@@ -4,6 +4,13 @@
 // above it.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -59,6 +66,26 @@ std::pair<DWORD, std::string> Get(const std::string& url) {
   }
   InternetCloseHandle(session);
   return {status, body};
+}
+
+// Sends bytes as they are to 127.0.0.1:port, then reads until the server
+// closes the connection.
+void RawRequest(int port, const std::string& bytes) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval wait{10, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+    shutdown(s, SHUT_WR);
+    char buffer[4096];
+    while (recv(s, buffer, sizeof buffer, 0) > 0) {
+    }
+  }
+  close(s);
 }
 
 }  // namespace
@@ -136,10 +163,19 @@ TEST(HostTools, TheBrowserReportsEachNavigationsError) {
 }
 
 TEST(HostTools, TheStaticServerServesItsFolderOnly) {
+  namespace fs = std::filesystem;
   const std::string folder = TestRoot() + "/served";
-  std::filesystem::create_directories(folder + "/sub");
+  fs::create_directories(folder + "/sub");
+  fs::create_directories(TestRoot() + "/served-old");
   ASSERT_TRUE(WriteFileBytes(folder + "/sub/page.html", "<p>page</p>"));
   ASSERT_TRUE(WriteFileBytes(TestRoot() + "/secret.txt", "secret"));
+  ASSERT_TRUE(WriteFileBytes(TestRoot() + "/served-old/page.html", "secret"));
+  // Links out of the folder, to a file, to a folder above it, and to a
+  // folder whose name only begins like it; and one that stays inside.
+  fs::create_symlink(TestRoot() + "/secret.txt", folder + "/file-link.txt");
+  fs::create_symlink(TestRoot(), folder + "/up");
+  fs::create_symlink("../served-old", folder + "/old");
+  fs::create_symlink("sub/page.html", folder + "/alias.html");
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{},
                                                 {TestRoot() + "/secret.txt"},
                                                 {folder, "--port", "http"},
@@ -152,9 +188,20 @@ TEST(HostTools, TheStaticServerServesItsFolderOnly) {
   EXPECT_EQ(page.first, 200u);
   EXPECT_EQ(page.second, "<p>page</p>");
   EXPECT_EQ(server.NextRequest().value_or(""), "GET /sub/page.html?x=1 200 11");
-  for (const char* outside : {"../secret.txt", "sub/../../secret.txt", "%2e%2e/secret.txt"}) {
+  EXPECT_EQ(Get(server.Base() + "alias.html").second, "<p>page</p>") << "a link inside is served";
+  EXPECT_TRUE(server.NextRequest());
+  for (const char* outside : {"../secret.txt", "sub/../../secret.txt", "%2e%2e/secret.txt",
+                              "file-link.txt", "up/secret.txt", "old/page.html",
+                              "file-link.txt%00.html"}) {
     const auto refused = Get(server.Base() + outside);
     EXPECT_NE(refused.second, "secret") << outside;
+    EXPECT_TRUE(refused.first == 404 || refused.first == 403) << outside << ": " << refused.first;
     EXPECT_TRUE(server.NextRequest()) << "each request is logged";
   }
+
+  // What a request line carries reaches the log escaped, never raw.
+  const std::string port = server.Base().substr(server.Base().rfind(':') + 1);
+  RawRequest(std::stoi(port), "GET /\x1b[2J\x1b]0;owned\x07\\x?\x9b HTTP/1.1\r\nHost: a\r\n\r\n");
+  const std::string logged = server.NextRequest().value_or("");
+  EXPECT_EQ(logged.substr(0, logged.rfind(" 404 ")), "GET /\\x1b[2J\\x1b]0;owned\\x07\\\\x?\\x9b");
 }
