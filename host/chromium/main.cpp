@@ -10,9 +10,11 @@
 // one), 3 when no helper can be loaded.
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "browser/Address.h"
 #include "browser/Helpers.h"
 #include "browser/ToolsMenu.h"
 #include "chromium/ChromiumWindow.h"
@@ -138,7 +140,15 @@ class CHost {
       case TabAnswer::Kind::None:
         return true;
       case TabAnswer::Kind::Navigate: {
-        const std::string navigate = EncodeNavigate(answer.tabId, answer.url);
+        // Chromium gets the canonical form, whose host the filter reads,
+        // never the helper's text as it came (a setting's address, say).
+        const std::optional<std::wstring> address = ostrel::host::CanonicalAddress(answer.url);
+        if (!address) {
+          Say("tab " + std::to_string(answer.tabId) +
+              " was to be sent to an address a browser refuses; the tab is stopped instead");
+          return Send(EncodeStop(answer.tabId));
+        }
+        const std::string navigate = EncodeNavigate(answer.tabId, *address);
         if (navigate.size() <= kMaxMessageBytes) return Send(navigate);
         Say("the address tab " + std::to_string(answer.tabId) +
             " was sent to is too long for a message; the tab is stopped instead");

@@ -195,6 +195,31 @@ TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
       << errors;
 }
 
+// Chromium is handed the address whose host the filter reads, not a
+// setting's text as written; an address a browser refuses stops the tab.
+TEST_F(ChromiumHost, HandsChromiumTheCanonicalAddress) {
+  ServeList();
+  const std::string port = site->Base().substr(site->Base().rfind(':') + 1);  // "PORT/"
+  const struct {
+    std::wstring blackPage;  // as the setting holds it
+    json answer;
+  } rows[] = {
+      {L"HTTP://127.0.0.1:" + ostrel::platform::FromUtf8(port) + L"sub\\..\\black.html",
+       NavigateTo(1, site->Base() + "black.html?var1=ZORTBHO&var2=black&var3=" + Site("evil"))},
+      {L"http://[::1/black.html", {{"type", "stop"}, {"tabId", 1}}},
+  };
+  std::unique_ptr<HostProcess> host = Start(true);
+  for (const auto& row : rows) {
+    CSettings::SetBlackRedirectUri(row.blackPage);
+    host->Send(BeforeNavigate(1, Site("evil")));
+    EXPECT_EQ(host->Receive(), row.answer);
+  }
+  host->CloseInput();
+  EXPECT_EQ(host->Wait(), 0);
+  EXPECT_NE(host->Errors().find("an address a browser refuses"), std::string::npos)
+      << host->Errors();
+}
+
 TEST_F(ChromiumHost, ABrokenChannelEndsTheHostWithALineAndNoPartialMessage) {
   UpdatesGoNowhere();
   struct Case {
