@@ -105,18 +105,20 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
     if (m_loader && IsHttpAddress(url)) {
       const LoadResult load = m_loader->Load(url);
       report.fetched = load.fetched;
-      if (load.loaded) report.status = load.status;
       std::wstring failure = load.loaded ? L"" : load.error;
-      if (load.loaded && load.redirect && ++serverRedirects > kMaxRedirects)
-        failure = L"too many redirects";
-      else if (load.loaded && load.redirect && !IsHttpAddress(*load.redirect))
-        failure = L"redirected to " + *load.redirect + L", not an http or https address";
+      if (load.loaded && load.redirect) {
+        if (++serverRedirects > kMaxRedirects)
+          failure = L"too many redirects";
+        else if (!IsHttpAddress(*load.redirect))
+          failure = L"redirected to " + *load.redirect + L", not an http or https address";
+      }
       if (!failure.empty()) {
         m_location = url;
         report.outcome = Outcome::Error;
         report.error = url + L": " + failure;
         break;
       }
+      report.status = load.status;
       if (load.redirect) {
         // The server's redirect is a navigation of its own: the helpers see
         // it before anything is asked of its target.
