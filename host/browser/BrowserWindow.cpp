@@ -105,6 +105,7 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
     if (m_loader && IsHttpAddress(url)) {
       const LoadResult load = m_loader->Load(url);
       report.fetched = load.fetched;
+      report.status = load.loaded ? std::optional<unsigned long>(load.status) : std::nullopt;
       std::wstring failure = load.loaded ? L"" : load.error;
       if (load.loaded && load.redirect) {
         if (++serverRedirects > kMaxRedirects)
@@ -118,7 +119,6 @@ NavigationReport CBrowserWindow::Go(const std::wstring& address, const std::wstr
         report.error = url + L": " + failure;
         break;
       }
-      report.status = load.status;
       if (load.redirect) {
         // The server's redirect is a navigation of its own: the helpers see
         // it before anything is asked of its target.

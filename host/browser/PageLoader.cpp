@@ -16,6 +16,8 @@ std::wstring Reason(DWORD error) {
       return L"the server refused the connection";
     case ERROR_INTERNET_TIMEOUT:
       return L"the server did not answer in time";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+      return L"the server's answer was not HTTP";
     case ERROR_HTTP_REDIRECT_FAILED:
       return L"too many redirects";
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
