@@ -1,20 +1,23 @@
 // The HTTP client of platform/WinInet.h over libcurl. A request performs
-// the whole transfer in InternetOpenUrlW (one easy handle, freed before it
-// returns) and keeps the status and body for HttpQueryInfoW and
-// InternetReadFile. Handles are numbers looked up in one table, so a stale
+// the whole transfer in InternetOpenUrlW (one easy handle in a multi handle
+// of its own, both freed before it returns) and keeps the status and body
+// for HttpQueryInfoW and InternetReadFile. Handles are numbers looked up in one table, so a stale
 // or foreign handle is refused rather than dereferenced.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "platform/InternetAbort.h"
 #include "platform/Testing.h"
 #include "platform/Utf8.h"
+#include "platform/Wait.h"
 #include "platform/WinError.h"
 #include "platform/WinInet.h"
 
@@ -32,6 +35,7 @@ struct InternetObject {
   DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
   std::string proxy;
   std::string bypass;
+  std::atomic<HANDLE> abortEvent{nullptr};  // InternetSetAbortEvent's; not owned
   // Connection.
   std::string server;
   INTERNET_PORT port = 0;
@@ -128,18 +132,30 @@ void InitialiseCurl() {
 // update thread), OpenSSL under curl left that thread's state behind.
 __attribute__((constructor)) void InitialiseCurlAtLoad() { InitialiseCurl(); }
 
+// Tested without waiting; a handle closed under us counts as not signalled.
+bool Signalled(HANDLE event) { return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+using Clock = std::chrono::steady_clock;
+
 // What one transfer collects from curl's callbacks.
 struct Transfer {
   std::string body;
   std::size_t cap = 0;
   bool bodyBegan = false;
   bool capReached = false;
+  HANDLE abortEvent = nullptr;
+  bool aborted = false;
+  // The stall rule: no byte (header or body) for stallTime.
+  Clock::duration stallTime{};
+  Clock::time_point lastByte = Clock::now();
+  bool stalled = false;
 };
 
 size_t CollectBody(char* data, size_t size, size_t count, void* context) {
   Transfer& t = *static_cast<Transfer*>(context);
   const std::size_t n = size * count;
   t.bodyBegan = true;
+  t.lastByte = Clock::now();
   if (n > t.cap - t.body.size()) {
     t.body.append(data, t.cap - t.body.size());
     t.capReached = true;
@@ -149,8 +165,65 @@ size_t CollectBody(char* data, size_t size, size_t count, void* context) {
   return n;
 }
 
+size_t NoteHeader(char*, size_t size, size_t count, void* context) {
+  static_cast<Transfer*>(context)->lastByte = Clock::now();
+  return size * count;
+}
+
+// Whether the transfer must end now: its abort event is signalled, or no
+// byte came for the stall time. Curl's own low-speed limit is an average
+// rate, which lets a silent server run on for as long as its earlier bytes
+// keep the average up.
+bool MustEnd(Transfer& t) {
+  if (Signalled(t.abortEvent)) {
+    t.aborted = true;
+  } else if (Clock::now() - t.lastByte >= t.stallTime) {
+    t.stalled = true;
+  }
+  return t.aborted || t.stalled;
+}
+
+// Runs the transfer as curl_easy_perform would, but wakes at least every
+// 100 ms (connecting included) to apply MustEnd: curl's progress callback
+// comes only about once a second while nothing arrives.
+CURLcode Perform(CURL* curl, Transfer& transfer) {
+  CURLM* multi = curl_multi_init();
+  if (!multi) return CURLE_OUT_OF_MEMORY;
+  CURLcode result = CURLE_OK;
+  if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
+    curl_multi_cleanup(multi);
+    return CURLE_OUT_OF_MEMORY;
+  }
+  transfer.lastByte = Clock::now();
+  for (int running = 1; running;) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      result = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+    if (!running) {
+      int left = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi, &left))
+        if (message->msg == CURLMSG_DONE) result = message->data.result;
+      break;
+    }
+    if (MustEnd(transfer)) {
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    if (curl_multi_poll(multi, nullptr, 0, 100, nullptr) != CURLM_OK) {
+      result = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+  }
+  curl_multi_remove_handle(multi, curl);
+  curl_multi_cleanup(multi);
+  return result;
+}
+
 DWORD ErrorOf(CURLcode code, const Transfer& transfer) {
   if (transfer.capReached) return ERROR_NOT_ENOUGH_MEMORY;
+  if (transfer.aborted) return ERROR_INTERNET_OPERATION_CANCELLED;
+  if (transfer.stalled) return ERROR_INTERNET_TIMEOUT;
   switch (code) {
     case CURLE_OK:
       return ERROR_SUCCESS;
@@ -186,7 +259,6 @@ DWORD ErrorOf(CURLcode code, const Transfer& transfer) {
 // Sets curl's options for one GET; false when the handle refuses one.
 bool Configure(CURL* curl, const InternetObject& session, const std::string& url,
                curl_slist* headers, Transfer* transfer, const HttpLimits& limits, DWORD flags) {
-  const long stallSeconds = std::max<long>(1, (static_cast<long>(limits.stallTimeoutMs) + 999) / 1000);
   bool ok = true;
   auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
   set(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()));
@@ -199,13 +271,13 @@ bool Configure(CURL* curl, const InternetObject& session, const std::string& url
   set(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, limits.maxRedirects));
   set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeoutMs)));
   set(curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.responseTimeoutMs)));
-  set(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L));
-  set(curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds));
   set(curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
                        static_cast<curl_off_t>(limits.maxBodyBytes)));
   set(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers));
   set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectBody));
   set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer));
+  set(curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &NoteHeader));
+  set(curl_easy_setopt(curl, CURLOPT_HEADERDATA, transfer));
   if (!session.agent.empty()) set(curl_easy_setopt(curl, CURLOPT_USERAGENT, session.agent.c_str()));
   if (g_loopbackOnly.load()) {
     set(curl_easy_setopt(curl, CURLOPT_CONNECT_TO, LoopbackRoute()));
@@ -276,6 +348,13 @@ HINTERNET InternetOpenW(LPCWSTR lpszAgent, DWORD dwAccessType, LPCWSTR lpszProxy
   return Register(std::move(session));
 }
 
+BOOL InternetSetAbortEvent(HINTERNET hSession, HANDLE hEvent) {
+  const std::shared_ptr<InternetObject> session = FindKind(hSession, Kind::Session);
+  if (!session) return FALSE;
+  session->abortEvent.store(hEvent);
+  return TRUE;
+}
+
 HINTERNET InternetConnectW(HINTERNET hInternet, LPCWSTR lpszServerName, INTERNET_PORT nServerPort,
                            LPCWSTR, LPCWSTR, DWORD dwService, DWORD, DWORD_PTR) {
   const std::shared_ptr<InternetObject> session = FindKind(hInternet, Kind::Session);
@@ -303,6 +382,12 @@ HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHea
   const std::string url = EncodeUrl(lpszUrl);
   Transfer transfer;
   transfer.cap = limits.maxBodyBytes;
+  transfer.abortEvent = session->abortEvent.load();
+  transfer.stallTime = std::chrono::milliseconds(limits.stallTimeoutMs);
+  if (Signalled(transfer.abortEvent)) {  // abandoned before it began: nothing is sent
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return nullptr;
+  }
 
   CURL* curl = curl_easy_init();
   curl_slist* headers = HeaderList(lpszHeaders, dwHeadersLength);
@@ -312,7 +397,7 @@ HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHea
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  const CURLcode code = curl_easy_perform(curl);
+  const CURLcode code = Perform(curl, transfer);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   char* redirect = nullptr;  // set only for a redirect left unfollowed

@@ -63,7 +63,7 @@ void DieInNextGrant();
 
 // HTTP client (platform/WinInet.h). The limits every fetch from now on
 // runs under, so that tests of stalls and caps finish in moments. A stall
-// counts in whole seconds (rounded up, at least 1).
+// is noticed within about a second after its limit.
 namespace ostrel::platform::testing {
 
 struct HttpLimits {

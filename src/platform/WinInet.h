@@ -106,12 +106,15 @@ BOOL InternetCanonicalizeUrlW(LPCWSTR lpszUrl, LPWSTR lpszBuffer, LPDWORD lpdwBu
 // percent-encoded as UTF-8. Any HTTP status gives a handle:
 // HttpQueryInfoW(HTTP_QUERY_STATUS_CODE) tells it. Limits (the defaults;
 // tests change them through platform/Testing.h): 30 s to connect, 60 s
-// without receiving a byte (a stall), 15 minutes for the whole response, and
-// a body of at most 16 MiB. A failure before the body began fails the open
-// (null, last error ERROR_INTERNET_*, ERROR_NOT_ENOUGH_MEMORY for a body
-// announced above the cap); a failure while the body arrives (a stall, a
-// dropped connection, the cap reached) lets InternetReadFile deliver the
-// bytes received and then fail with that error. InternetReadFile reports
+// without receiving a byte of the response (a stall, however much came
+// before; noticed within about a second), 15 minutes for the whole
+// response, and a body of at most 16 MiB. A session's transfers can be
+// abandoned through platform/InternetAbort.h. A failure before the body
+// began fails the open (null, last error ERROR_INTERNET_*,
+// ERROR_NOT_ENOUGH_MEMORY for a body announced above the cap); a failure
+// while the body arrives (a stall, a dropped connection, the cap reached)
+// lets InternetReadFile deliver the bytes received and then fail with that
+// error. InternetReadFile reports
 // 0 bytes read at the end of the body. InternetConnectW only records its
 // server (no network traffic). Handles of every kind are closed by
 // InternetCloseHandle; a closed or unknown handle fails with
@@ -141,6 +144,7 @@ constexpr DWORD HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;  // platform/InternetAbort.h
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;

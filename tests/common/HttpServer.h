@@ -25,7 +25,7 @@ namespace ostrel::test {
 
 class TestHttpServer {
  public:
-  enum class Kind { Body, Redirect, Stall, Truncate, Endless };
+  enum class Kind { Body, Redirect, Stall, Truncate, Endless, Drip, Pause };
 
   TestHttpServer() {
     platform::testing::HttpLimits limits;
@@ -60,7 +60,8 @@ class TestHttpServer {
   // Body: the body with the status. Redirect: to the address in text.
   // Stall: nothing, until the test ends. Truncate: announces `announced`
   // bytes, sends text and drops the connection. Endless: a chunked body
-  // without end.
+  // without end. Drip: a chunked body of one byte every 0.7 s, without end.
+  // Pause: a chunked body that sends text, then nothing until the test ends.
   void Answer(const std::string& path, Kind kind, const std::string& text = {}, int status = 200,
               std::size_t announced = 0) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -107,6 +108,17 @@ class TestHttpServer {
       response.set_content_provider(route.announced, type, [text = route.text](size_t, size_t, httplib::DataSink& sink) {
         sink.write(text.data(), text.size());
         return false;  // drops the connection
+      });
+    }
+    if (route.kind == Kind::Drip || route.kind == Kind::Pause) {
+      response.set_chunked_content_provider(type, [this, route](size_t offset, httplib::DataSink& sink) {
+        if (route.kind == Kind::Pause && offset == 0 && !route.text.empty())
+          return sink.write(route.text.data(), route.text.size());
+        const auto gap = route.kind == Kind::Drip ? std::chrono::milliseconds(700) : std::chrono::seconds(30);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_released.wait_for(lock, gap, [this] { return m_stopping.load(); })) return false;
+        lock.unlock();
+        return route.kind == Kind::Drip && sink.write("d", 1);
       });
     }
     if (route.kind == Kind::Endless) {

@@ -1,13 +1,17 @@
 // HTTP fetching against a real server on 127.0.0.1: what a fetch yields for
 // each kind of answer (errors, redirects, caps, stalls, cut bodies), what
-// each request carries, limited reads, and the handle rules of the
-// platform's client.
+// each request carries, limited reads, abandoning a transfer, and the
+// handle rules of the platform's client.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "common/Database.h"
 #include "common/HttpServer.h"
+#include "platform/Event.h"
+#include "platform/InternetAbort.h"
 #include "platform/Testing.h"
 #include "platform/WinError.h"
 #include "support/Exception.h"
@@ -108,6 +112,85 @@ TEST(HttpTest, LimitedReadsStreamsAndReopening) {
     EXPECT_EQ(text, L"12345");
   }
   EXPECT_FALSE(Fetcher().Fetch());  // no address: no request
+}
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+long MillisecondsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Opens and reads url in session; the error that ended it (ERROR_SUCCESS
+// when the whole body arrived) and the bytes received.
+DWORD Get(HINTERNET session, const std::wstring& url, std::string* body = nullptr) {
+  const HINTERNET request = InternetOpenUrlW(session, url.c_str(), nullptr, 0, 0, 0);
+  if (!request) return GetLastError();
+  char block[4096];
+  DWORD got = 0, error = ERROR_SUCCESS;
+  for (;;) {
+    if (!InternetReadFile(request, block, sizeof block, &got)) {
+      error = GetLastError();
+      break;
+    }
+    if (got == 0) break;
+    if (body) body->append(block, got);
+  }
+  InternetCloseHandle(request);
+  return error;
+}
+}  // namespace
+
+TEST(HttpTest, AStallIsNoByteForTheStallTimeWhateverCameBefore) {
+  TestHttpServer server;  // a 1 s stall
+  const std::string burst(50000, 'b');
+  server.Answer("/pause", Kind::Pause, burst);
+  const HINTERNET session = InternetOpenW(L"t", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  std::string body;
+  const auto start = Clock::now();
+  EXPECT_EQ(Get(session, server.WideUrl("/pause"), &body), ERROR_INTERNET_TIMEOUT);
+  EXPECT_LT(MillisecondsSince(start), 2500);  // not a rate over a window
+  EXPECT_EQ(body, burst);
+  InternetCloseHandle(session);
+}
+
+TEST(HttpTest, AnAbortEventAbandonsTheSessionsTransfersWithinASecond) {
+  TestHttpServer server;
+  ostrel::platform::testing::HttpLimits limits = ostrel::platform::testing::GetHttpLimits();
+  limits.stallTimeoutMs = 30000;  // only the event can end these
+  ostrel::platform::testing::SetHttpLimits(limits);
+  server.Answer("/stall", Kind::Stall);
+  server.Answer("/drip", Kind::Drip);
+  server.Answer("/pause", Kind::Pause, "abc");
+  server.Serve("/ok", "fine");
+  const HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HINTERNET session = InternetOpenW(L"t", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  ASSERT_TRUE(InternetSetAbortEvent(session, quit));
+  for (const char* path : {"/stall", "/drip", "/pause"}) {
+    SCOPED_TRACE(path);
+    ResetEvent(quit);
+    std::thread signaller([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      SetEvent(quit);
+    });
+    const auto start = Clock::now();
+    std::string body;
+    EXPECT_EQ(Get(session, server.WideUrl(path), &body), ERROR_INTERNET_OPERATION_CANCELLED);
+    EXPECT_LT(MillisecondsSince(start), 1500);
+    signaller.join();
+    if (std::string(path) == "/pause") {
+      EXPECT_EQ(body, "abc");  // what arrived stays readable
+    }
+  }
+  // Signalled already: abandoned before a request is made.
+  EXPECT_EQ(Get(session, server.WideUrl("/ok")), ERROR_INTERNET_OPERATION_CANCELLED);
+  EXPECT_EQ(server.Count("/ok"), 0);
+  ASSERT_TRUE(InternetSetAbortEvent(session, nullptr));
+  EXPECT_EQ(Get(session, server.WideUrl("/ok")), ERROR_SUCCESS);
+  EXPECT_FALSE(InternetSetAbortEvent(quit, quit));  // not a session
+  InternetCloseHandle(session);
+  CloseHandle(quit);
 }
 
 TEST(HttpTest, HandleRulesOfThePlatformClient) {
