@@ -171,18 +171,35 @@ void CPhishListEntries::UnloadAll() {
 void CPhishListEntries::Load(std::wistream& stream) {
   CCriticalSectionLock lock(m_lock);
   TraceMessage(L"Loading memory resident list from input stream\r\n");
-  UnloadDirty();
-  std::wistringstream text(DecryptStream(stream));
+  Replace(ReadEntries(stream));
+}
+
+CPhishListEntries::Entries CPhishListEntries::ReadEntries(std::wistream& stream) {
+  std::wistringstream text(Decipher(stream));
   CTextReader reader(text);
+  Entries entries;
   std::wstring line;
-  while (reader.ReadLine(line, false, false)) AddLine(line);
+  while (reader.ReadLine(line, false, false)) {
+    if (line.empty()) continue;
+    if (std::unique_ptr<CPhishListItem> entry = ParseFields(line, nullptr))
+      entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+void CPhishListEntries::Replace(Entries entries) {
+  CCriticalSectionLock lock(m_lock);
+  UnloadDirty();
+  for (auto& entry : entries) AddEntry(entry.release());
   UnloadRedundant();
   RebuildIndexIfStale();  // before the lock is left, so no lookup pays for it
   m_loadStamp = CurrentTimeStamp();
   TraceMessage(L"Memory resident list loaded and ready\r\n");
 }
 
-std::wstring CPhishListEntries::DecryptStream(std::wistream& stream) {
+std::wstring CPhishListEntries::DecryptStream(std::wistream& stream) { return Decipher(stream); }
+
+std::wstring CPhishListEntries::Decipher(std::wistream& stream) {
   stream.clear();
   stream.seekg(0);
   std::string bytes;

@@ -8,8 +8,9 @@
 // order, so it decides as the walk over every entry would; the index is
 // rebuilt under the lock after the entries change (at the end of a load,
 // or at the next lookup). Every operation holds the lock for its whole
-// duration and releases it on every path, errors included; the list owns
-// its entries and destroys each one it removes at once.
+// duration and releases it on every path, errors included (ReadEntries
+// alone touches no list); the list owns its entries and destroys each one
+// it removes at once.
 #pragma once
 
 #include <atomic>
@@ -58,12 +59,23 @@ class CPhishListEntries {
   void UnloadRedundant();
   void UnloadAll();
 
+  // Entries in list order, owned.
+  using Entries = std::vector<std::unique_ptr<CPhishListItem>>;
+
   // Replaces the entries with those of an enciphered database stream (one
-  // character per byte), keeping carried-over white entries first. A
-  // container whose checksum fails loads as no entries. A read that stops
-  // before the end of the stream raises CException "Error decrypting phish
-  // database" with the list left holding only its white entries.
+  // character per byte): ReadEntries, then Replace. A container whose
+  // checksum fails loads as no entries. A read that stops before the end
+  // of the stream raises CException "Error decrypting phish database" and
+  // leaves the list as it was.
   void Load(std::wistream& stream);
+  // The entries of an enciphered database stream, read from its start,
+  // deciphered and parsed; no list is touched, so no lock is needed. Raises
+  // as Load does.
+  static Entries ReadEntries(std::wistream& stream);
+  // Puts entries in place of the current ones under the lock, keeping
+  // carried-over white entries first (the reload rules), and stamps the
+  // load. Nothing is dropped before the new entries are in hand.
+  void Replace(Entries entries);
   // The plain text of the stream, one character per byte; empty when the
   // checksum fails.
   std::wstring DecryptStream(std::wistream& stream);
@@ -98,4 +110,5 @@ class CPhishListEntries {
   bool m_indexStale = false;   // the entries changed since it was built
 
   void RebuildIndexIfStale();
+  static std::wstring Decipher(std::wistream& stream);
 };
