@@ -184,6 +184,14 @@ CCriticalSectionLock::~CCriticalSectionLock() { m_section.Leave(); }
 
 CMutexLock::CMutexLock(CMutex& mutex) : m_mutex(mutex), m_waitResult(mutex.Lock(INFINITE)) {}
 
+CMutexLock::CMutexLock(CMutex& mutex, CKernelObj& cancel) : m_mutex(mutex), m_waitResult(WAIT_TIMEOUT) {
+  constexpr DWORD kSliceMs = 100;
+  while (!cancel.IsSignalled()) {
+    m_waitResult = mutex.Lock(kSliceMs);
+    if (m_waitResult != WAIT_TIMEOUT) return;
+  }
+}
+
 CMutexLock::~CMutexLock() {
   if (Owns()) m_mutex.Unlock();
 }

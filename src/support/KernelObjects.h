@@ -192,10 +192,14 @@ class CCriticalSectionLock {
 // Holds a CMutex, waited for without a time limit, from construction to
 // destruction. An abandoned mutex is held all the same (the previous owner
 // died; IsAbandoned says so). Should the wait fail, nothing is held and
-// nothing is released.
+// nothing is released. With a cancel event, the wait also ends, holding
+// nothing (WAIT_TIMEOUT), once that event is signalled: the platform's
+// mutexes cannot join a multi-object wait, so the mutex is waited for in
+// slices of 100 ms with the event tested between them.
 class CMutexLock {
  public:
   explicit CMutexLock(CMutex& mutex);
+  CMutexLock(CMutex& mutex, CKernelObj& cancel);
   CMutexLock(const CMutexLock&) = delete;
   CMutexLock& operator=(const CMutexLock&) = delete;
   virtual ~CMutexLock();

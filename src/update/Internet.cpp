@@ -21,6 +21,10 @@ HINTERNET CInternetSession::OpenUrl(const wchar_t* url, const wchar_t* headers,
 
 HINTERNET CInternetSession::GetHandle() const { return m_session; }
 
+bool CInternetSession::SetAbortEvent(HANDLE event) {
+  return InternetSetAbortEvent(m_session, event) != FALSE;
+}
+
 CHttpSession::CHttpSession(const wchar_t* agent, DWORD accessType, const wchar_t* proxy,
                            const wchar_t* proxyBypass, DWORD flags)
     : CInternetSession(agent, accessType, proxy, proxyBypass, flags) {}

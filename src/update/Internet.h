@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/InternetAbort.h"
 #include "platform/WinInet.h"
 
 class CInternetConnection;
@@ -27,6 +28,10 @@ class CInternetSession {
   HINTERNET OpenUrl(const wchar_t* url, const wchar_t* headers, DWORD headersLength, DWORD flags,
                     DWORD_PTR context);
   HINTERNET GetHandle() const;
+  // Every request of the session fails within a second of event being
+  // signalled (platform/InternetAbort.h); null clears it. The caller keeps
+  // the event, manual-reset, open while the session lives.
+  bool SetAbortEvent(HANDLE event);
 
  private:
   HINTERNET m_session;

@@ -8,12 +8,14 @@ namespace {
 constexpr const wchar_t* kAgent = L"HttpSession";
 }
 
-CRemote::CRemote() : CRemote(std::wstring()) {}
+CRemote::CRemote(HANDLE abortEvent) : CRemote(std::wstring(), abortEvent) {}
 
-CRemote::CRemote(const std::wstring& uri)
+CRemote::CRemote(const std::wstring& uri, HANDLE abortEvent)
     : m_session(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, kFlags),
       m_remoteUri(uri),
-      m_stream(std::ios_base::in) {}
+      m_stream(std::ios_base::in) {
+  if (abortEvent) m_session.SetAbortEvent(abortEvent);
+}
 
 CRemote::~CRemote() { Close(); }
 
@@ -53,8 +55,8 @@ std::wistream& CRemote::GetStream() {
   return m_stream;
 }
 
-CRemoteDB::CRemoteDB()
-    : CRemote(CSettings::GetDBRemoteUpdUri(CSettings::DefaultDBRemoteUpdUri)) {}
+CRemoteDB::CRemoteDB(HANDLE abortEvent)
+    : CRemote(CSettings::GetDBRemoteUpdUri(CSettings::DefaultDBRemoteUpdUri), abortEvent) {}
 
 CRemoteDB::~CRemoteDB() = default;
 

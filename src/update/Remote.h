@@ -3,8 +3,11 @@
 // GetStream. A response whose HTTP status is not 2xx is not opened, so it
 // is a failed fetch. CRemoteDB fetches the phish database from the
 // DBRemoteUpdUri setting and accepts only a container whose checksum
-// verifies. Built, used and destroyed by one thread (the update thread, or
-// the configuration dialog's); no locking of its own.
+// verifies. A fetch can be abandoned through an abort event (the update
+// thread's quit event): within a second of its signal, a fetch in progress
+// fails and every later one fails at once. Built, used and destroyed by one
+// thread (the update thread, or the configuration dialog's, which passes
+// none); no locking of its own.
 #pragma once
 
 #include <sstream>
@@ -15,9 +18,10 @@
 class CRemote {
  public:
   // Both raise CException "Unable to create internet session object" when
-  // the platform refuses the session.
-  CRemote();
-  explicit CRemote(const std::wstring& uri);
+  // the platform refuses the session. abortEvent, when given, is a
+  // manual-reset event that outlives this object.
+  explicit CRemote(HANDLE abortEvent = nullptr);
+  explicit CRemote(const std::wstring& uri, HANDLE abortEvent = nullptr);
   CRemote(const CRemote&) = delete;
   CRemote& operator=(const CRemote&) = delete;
 
@@ -52,7 +56,7 @@ class CRemote {
 class CRemoteDB : public CRemote {
  public:
   // The remote URI is the DBRemoteUpdUri setting at construction.
-  CRemoteDB();
+  explicit CRemoteDB(HANDLE abortEvent = nullptr);
   ~CRemoteDB() override;
 
   // A download whose container checksum fails is a failed fetch: it must
