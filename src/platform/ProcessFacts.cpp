@@ -10,10 +10,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "platform/Testing.h"
 #include "platform/UserFolders.h"
 #include "platform/Utf8.h"
 
@@ -76,7 +78,14 @@ bool UserName(std::string* name) {
   return true;
 }
 
+std::mutex g_programPathMutex;
+std::string g_programPath;  // a test's stand-in; empty: the real one
+
 std::string ProgramPath() {
+  {
+    std::lock_guard<std::mutex> lock(g_programPathMutex);
+    if (!g_programPath.empty()) return g_programPath;
+  }
   std::vector<char> buffer(PATH_MAX);
   for (;;) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -137,6 +146,13 @@ std::string ModulePath(HMODULE module) {
 }
 
 }  // namespace
+
+namespace ostrel::platform::testing {
+void SetProgramPath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_programPathMutex);
+  g_programPath = path;
+}
+}  // namespace ostrel::platform::testing
 
 DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
   try {

@@ -26,6 +26,10 @@ std::vector<MessageBoxCall> TakeMessageBoxCalls();
 // The program ShellExecuteW runs to open an address ("xdg-open" when empty).
 void SetShellOpenCommand(const std::string& program);
 
+// The path GetModuleFileNameW reports for the program from now on (empty:
+// its real path again), so a test process can pass for a browser.
+void SetProgramPath(const std::string& path);
+
 // Makes CoCreateGuid fail (true) or work again (false).
 void SetGuidCreationFails(bool fails);
 

@@ -17,3 +17,7 @@ bool IsBrowserProcess();  // the path of this process's executable
 // manual-update event, which wakes one waiting update thread. False when
 // the event could not be opened or signalled.
 bool RequestDatabaseUpdate();
+
+// For tests: forgets this process's last database download, as a new
+// process starts, so a test's lists may download again at once.
+void ForgetThisProcessDownload();

@@ -20,8 +20,9 @@ const wchar_t* const CRemoteMD::kNewVersionText =
     L"download this update?";
 const wchar_t* const CRemoteMD::kNewVersionCaption = L"Ostrel Anti-Phishing Filter";
 
-CRemoteMD::CRemoteMD()
-    : m_localDBVersion(-1),
+CRemoteMD::CRemoteMD(HANDLE abortEvent)
+    : CRemote(abortEvent),
+      m_localDBVersion(-1),
       m_ownVersion(static_cast<LONG>(CSettings::BuildNumber)),
       m_storedNextUpdate(-1),
       m_lastNoticeDate(CSettings::GetBHOUW(CSettings::DefaultBHOUW)),
@@ -127,9 +128,10 @@ LONGLONG CRemoteMD::GetLastUpdateStamp() const {
   return CSettings::GetLSTUD(CSettings::DefaultLSTUD);
 }
 
-void CRemoteMD::UpdateRegistry() {
+bool CRemoteMD::UpdateRegistry() {
   TraceMessage(L"Update the registry with new meta data\r\n");
-  if (m_remote.dbVersion > m_localDBVersion) CSettings::SetPDBUN(m_remote.dbVersion);
+  const bool newer = m_remote.dbVersion > m_localDBVersion;
+  if (newer) CSettings::SetPDBUN(m_remote.dbVersion);
   if (m_remote.nextUpdate > m_storedNextUpdate) {
     CSettings::SetTTNUP(m_remote.nextUpdate);
   } else {
@@ -138,9 +140,16 @@ void CRemoteMD::UpdateRegistry() {
   }
   CSettings::SetLSTUD(NowStamp(0));
   CSettings::SetLastUser(m_currentUser);
+  return newer;
 }
 
 bool CRemoteMD::CheckBHOVersion(bool force) {
+  if (!FindNewerProgram(force)) return false;
+  OfferNewerProgram();
+  return true;
+}
+
+bool CRemoteMD::FindNewerProgram(bool force) {
   const DWORD today = TodayStamp();
   // Signed comparison: the initial -1 never holds the check back.
   if (!force && static_cast<LONG>(today) <= static_cast<LONG>(m_lastNoticeDate)) return false;
@@ -148,10 +157,13 @@ bool CRemoteMD::CheckBHOVersion(bool force) {
   if (m_remote.bhoVersion <= m_ownVersion) return false;
   CSettings::SetBHOUW(today);
   m_lastNoticeDate = today;
+  return true;
+}
+
+void CRemoteMD::OfferNewerProgram() const {
   if (ShowMessageBox(kNewVersionText, kNewVersionCaption, MB_YESNO | MB_ICONQUESTION) == IDYES &&
       IsHttpAddress(m_remote.bhoUpdUri))  // the setting may predate the metadata checks
     OpenInBrowser(m_remote.bhoUpdUri.c_str());
-  return true;
 }
 
 const MetadataValues& CRemoteMD::GetRemoteValues() const { return m_remote; }

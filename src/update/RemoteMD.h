@@ -5,9 +5,10 @@
 // configuration mode (following a changed metadata address up to 10
 // levels), says whether a database download is needed, records a completed
 // download, and offers a newer program version to the user. A fetch that
-// fails (no response, a status other than 2xx, a checksum that fails)
-// changes no setting. Used only by the thread that built it; every setting
-// is read and written through CSettings, one call at a time.
+// fails (no response, a status other than 2xx, a checksum that fails, an
+// abandoned transfer) changes no setting. Used only by the thread that
+// built it; every setting is read and written through CSettings, one call
+// at a time.
 #pragma once
 
 #include <string>
@@ -20,8 +21,9 @@ class CRemoteMD : public CRemote {
   // Reads the settings, then Refresh(false), LoadLocalState and
   // Initialise(local version unknown): a due, forced or first refresh
   // fetches the metadata before the constructor returns. Raises the
-  // session's CException.
-  CRemoteMD();
+  // session's CException. Its fetches are abandoned once abortEvent (the
+  // update thread's quit event) is signalled (CRemote).
+  explicit CRemoteMD(HANDLE abortEvent = nullptr);
   ~CRemoteMD() override;
 
   // Fetches and deciphers the metadata; false (the data left enciphered)
@@ -36,11 +38,19 @@ class CRemoteMD : public CRemote {
   bool IsDBUpdateNeeded() const;
   LONGLONG GetLastUpdateStamp() const;  // the LSTUD setting
   // After a new database was saved and loaded: records its version, the
-  // next due time, the time of this update and the user.
-  void UpdateRegistry();
+  // next due time, the time of this update and the user. True when a
+  // version newer than the recorded one was recorded.
+  bool UpdateRegistry();
   // Offers a newer program version (at most once a day unless forced);
-  // true when one was offered, whatever the answer.
+  // true when one was offered, whatever the answer. It waits for the user:
+  // the update cycle, which holds the update mutex while it looks, calls
+  // the two halves apart and asks only once the mutex is released.
   bool CheckBHOVersion(bool force);
+  // True when a newer program version is to be offered; then records today
+  // as the day the user was told (BHOUW), so no other cycle asks today.
+  bool FindNewerProgram(bool force);
+  // Asks the user, and opens the installer address on Yes.
+  void OfferNewerProgram() const;
 
   // What the metadata set (the settings' values where it set nothing).
   const MetadataValues& GetRemoteValues() const;

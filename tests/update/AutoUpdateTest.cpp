@@ -4,6 +4,8 @@
 // cycle that fails inside without leaving the mutex held or spinning.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "update/AutoUpdate.h"
 #include "update/RemoteMD.h"
 #include "update/UpdateSite.h"
+#include "platform/WinUser.h"
 
 using namespace ostrel::test;
 namespace testing_seam = ostrel::platform::testing;
@@ -28,7 +31,14 @@ constexpr LONGLONG kOldUpdate = 20000101000000;
 const std::string kOldDb = "b ^old\\.test/\n";
 const std::string kNewDb = "b ^new\\.test/\n";
 
+using Clock = std::chrono::steady_clock;
+
 ListKind KindOf(CPhishList& list, const wchar_t* url) { return list.LookUp(CUri(url)); }
+
+long MillisecondsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
 
 bool CyclesDone(const CTraceCapture& capture, std::size_t n) {
   return Eventually([&] { return capture.Count(kWaiting) >= n; });
@@ -98,6 +108,8 @@ TEST(AutoUpdateTest, BadServersChangeNothingAndTheNextCycleTriesAgain) {
   while (huge.size() < 1000000) huge += "b ^new" + std::to_string(huge.size()) + "\\.test/\n";
   const std::pair<const char*, std::function<void()>> rows[] = {
       {"garbage", [&] { site.server.Serve("/db", "<html>no database here</html>"); }},
+      {"a page that passes the checksum", [&] { site.Publish("<html>log-in</html>\n", "/db"); }},
+      {"no entry", [&] { site.Publish("", "/db"); }},
       {"wrong checksum", [&] { site.server.Serve("/db", wrongSum); }},
       {"truncated", [&] { site.server.Answer("/db", Kind::Truncate, good.substr(0, 9), 200, good.size()); }},
       {"404", [&] { site.server.Serve("/db", good, 404); }},
@@ -131,6 +143,17 @@ TEST(AutoUpdateTest, BadServersChangeNothingAndTheNextCycleTriesAgain) {
     EXPECT_EQ(CSettings::GetTTNUP(0), -1);
     EXPECT_EQ(CSettings::GetLSTUD(0), kOldUpdate);
   }
+  // A list not loaded yet keeps the local file, which the others load from.
+  list.reset();
+  CSettings::SetDBLoadOnDemand(1);
+  site.Publish("", "/db");
+  const int tries = site.server.Count("/db");
+  capture.Clear();
+  list = std::make_unique<CPhishList>();
+  ASSERT_TRUE(CyclesDone(capture, 1));
+  EXPECT_GT(site.server.Count("/db"), tries);
+  EXPECT_EQ(ReadFileBytes(LocalDatabasePath()), Container(kOldDb));
+  EXPECT_EQ(CSettings::GetLSTUD(0), kOldUpdate);
   EXPECT_EQ(announcements, 0);
   // The same thread's next cycle, with the server mended, installs it.
   site.server.Serve("/db", good);
@@ -142,6 +165,7 @@ TEST(AutoUpdateTest, BadServersChangeNothingAndTheNextCycleTriesAgain) {
 }
 
 TEST(AutoUpdateTest, TwoListsInTwoProcessesDownloadOnce) {
+  ForgetThisProcessDownload();  // the children are forked before the site forgets it
   // Forked before the server's threads start; each builds its list on "go".
   const ChildProcess::Body body = [](ChildProcess& self) {
     std::uint32_t message = 0;
@@ -185,25 +209,151 @@ TEST(AutoUpdateTest, AManualUpdateWhileThreeListsWaitDownloadsOnce) {
   EXPECT_EQ(capture.Count(L"memory resident list is out of date, reloading from local DB cache file\r\n"), 2u);
 }
 
-TEST(AutoUpdateTest, DestroyingAListNeverHangs) {
-  UpdateSite site;
-  site.server.Answer("/md", Kind::Stall);
-  site.server.Answer("/db", Kind::Stall);
-  CTraceCapture capture;
-  using Clock = std::chrono::steady_clock;
-  auto stalled = std::make_unique<CPhishList>();
-  ASSERT_TRUE(Eventually([&] { return site.server.Count("/md") == 1; }));
-  auto start = Clock::now();
-  stalled.reset();  // its cycle ends at the stall limits (1 s for each fetch)
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+TEST(AutoUpdateTest, DestroyingAListNeverWaitsOnTheNetwork) {
+  // Only the quit event can end these fetches in time.
+  testing_seam::HttpLimits slow;
+  slow.stallTimeoutMs = slow.responseTimeoutMs = 8000;
+  const std::tuple<const char*, const char*, Kind> rows[] = {
+      {"metadata never answers", "/md", Kind::Stall},
+      {"metadata drips", "/md", Kind::Drip},
+      {"database never answers", "/db", Kind::Stall},
+      {"database drips", "/db", Kind::Drip},
+  };
+  for (const auto& [name, path, kind] : rows) {
+    SCOPED_TRACE(name);
+    UpdateSite site;
+    testing_seam::SetHttpLimits(slow);
+    site.Publish("DB_VERSION=1\n");
+    site.server.Answer(path, kind);
+    auto list = std::make_unique<CPhishList>();
+    ASSERT_TRUE(Eventually([&] { return site.server.Count(path) == 1; }));
+    const auto start = Clock::now();
+    list.reset();
+    EXPECT_LT(MillisecondsSince(start), 2000);
+  }
+  UpdateSite site;  // a list waiting for its next cycle ends at once
   site.Publish("DB_VERSION=1\n");
   site.Publish(kOldDb, "/db");
+  CTraceCapture capture;
   auto waiting = std::make_unique<CPhishList>();
-  ASSERT_TRUE(CyclesDone(capture, 2));
-  start = Clock::now();
+  ASSERT_TRUE(CyclesDone(capture, 1));
+  const auto start = Clock::now();
   waiting.reset();
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(capture.Count(L"Quit event signaled, terminating auto update thread\r\n"), 2u);
+  EXPECT_LT(MillisecondsSince(start), 1000);
+  EXPECT_EQ(capture.Count(L"Quit event signaled, terminating auto update thread\r\n"), 1u);
+}
+
+TEST(AutoUpdateTest, AListWaitingForAnotherProcesssCycleIsDestroyedAtOnce) {
+  ForgetThisProcessDownload();
+  ChildProcess waiter([](ChildProcess& self) {
+    std::uint32_t message = 0;
+    if (!self.Receive(&message, 20000)) return 2;
+    auto list = std::make_unique<CPhishList>();  // its first cycle waits for the mutex
+    if (!self.Receive(&message, 20000)) return 3;
+    const auto start = Clock::now();
+    list.reset();
+    self.Send(static_cast<std::uint32_t>(MillisecondsSince(start)));
+    return 0;
+  });
+  UpdateSite site;
+  testing_seam::HttpLimits slow;
+  slow.stallTimeoutMs = slow.responseTimeoutMs = 8000;
+  testing_seam::SetHttpLimits(slow);
+  site.server.Answer("/md", Kind::Stall);
+  CMutex updateMutex(false, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_MUTEX", true);
+  CPhishList holder;  // its cycle holds the mutex, stalled on the metadata
+  ASSERT_TRUE(Eventually([&] { return site.server.Count("/md") == 1; }));
+  waiter.Send(1);
+  ASSERT_TRUE(Eventually([&] { return testing_seam::KernelObjectWaits(updateMutex.GetHandle()) > 0; }));
+  waiter.Send(2);
+  std::uint32_t took = 0;
+  ASSERT_TRUE(waiter.Receive(&took, 30000));
+  EXPECT_LT(took, 2000u);
+  EXPECT_EQ(waiter.Wait(), 0);
+  EXPECT_EQ(site.server.Count("/md"), 1);  // the destroyed list ran no cycle of its own
+}
+
+// Two lists here and one in a second process, for a few seconds after the
+// download: whatever the site says, one download, and a pulse of the
+// update-done event makes the lists reload, never download.
+TEST(AutoUpdateTest, ListsInTwoProcessesNeverDownloadOverAndOver) {
+  const struct {
+    const char* name;
+    bool installed, metadataUp, manual;
+  } rows[] = {
+      {"metadata without DB_VERSION, new installation", false, true, false},
+      {"404 metadata, new installation", false, false, false},
+      {"update now while the metadata is down", true, false, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ForgetThisProcessDownload();  // inherited by the child too
+    ChildProcess child([](ChildProcess& self) {
+      std::uint32_t message = 0;
+      if (!self.Receive(&message, 20000)) return 2;
+      CPhishList list;
+      if (!self.Send(1) || !self.Receive(&message, 20000)) return 3;
+      self.Send(Eventually([&] { return KindOf(list, L"http://new.test/") == LIST_KIND_BLACK; }) ? 1 : 0);
+      self.Receive(&message, 20000);  // keeps the list until the parent has counted
+      return 0;
+    });
+    UpdateSite site;
+    if (row.installed) InstallVersionOne(site, CRemoteMD::NowStamp(0) + 100000000);
+    site.Publish(kNewDb, "/db");
+    if (row.metadataUp) {
+      site.Publish("POLL_INTERVAL=1\n");
+    } else {
+      site.server.Serve("/md", "", 404);
+    }
+    CTraceCapture capture;
+    std::uint32_t reply = 0;
+    ASSERT_TRUE(child.Send(1) && child.Receive(&reply, 20000));
+    CPhishList first, second;
+    ASSERT_TRUE(CyclesDone(capture, 2));
+    if (row.manual) {
+      ASSERT_TRUE(RequestDatabaseUpdate());
+    }
+    EXPECT_TRUE(Eventually([&] { return site.server.Count("/db") > 0; }));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(site.server.Count("/db"), 1);
+    CEvent(false, true, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_EVENT", true).Pulse();
+    ASSERT_TRUE(child.Send(1) && child.Receive(&reply, 20000));
+    EXPECT_EQ(reply, 1u);
+    for (CPhishList* list : {&first, &second}) {
+      EXPECT_TRUE(Eventually([&] { return KindOf(*list, L"http://new.test/") == LIST_KIND_BLACK; }));
+    }
+    EXPECT_EQ(site.server.Count("/db"), 1);
+    child.Send(0);
+    EXPECT_EQ(child.Wait(), 0);
+  }
+}
+
+TEST(AutoUpdateTest, TheNewVersionQuestionIsAskedOnceTheMutexIsReleased) {
+  UpdateSite site;
+  InstallVersionOne(site, CRemoteMD::NowStamp(0) + 100000000);
+  site.Publish("BHO_VERSION=124\nBHO_UPD_URI=http://updates.test/setup.msi\n");
+  // The opener, run on Yes, holds the cycle's thread until the test has looked.
+  const std::string opened = TestRoot() + "/opened", looked = TestRoot() + "/looked";
+  const std::string opener = TestRoot() + "/opener.sh";
+  ASSERT_TRUE(WriteFileBytes(opener, "#!/bin/sh\necho \"$1\" > " + opened + "\nfor i in $(seq 40); do\n"
+                                     "  [ -e " + looked + " ] && exit 0\n  sleep 0.1\ndone\n"));
+  chmod(opener.c_str(), 0700);
+  testing_seam::SetShellOpenCommand(opener);
+  testing_seam::SetProgramPath("/usr/bin/ostrel-browser");
+  testing_seam::ScriptMessageBoxAnswers({IDYES});
+  CMutex updateMutex(false, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_MUTEX", true);
+  {
+    CPhishList list;
+    ASSERT_TRUE(Eventually([&] { return ReadFileBytes(opened) == "http://updates.test/setup.msi\n"; }));
+    const DWORD free = updateMutex.Lock(0);
+    if (free == WAIT_OBJECT_0) updateMutex.Unlock();
+    EXPECT_EQ(free, WAIT_OBJECT_0);
+    WriteFileBytes(looked, "");
+  }
+  testing_seam::SetProgramPath("");
+  testing_seam::SetShellOpenCommand("");
+  EXPECT_EQ(testing_seam::TakeMessageBoxCalls().size(), 1u);
+  EXPECT_EQ(CSettings::GetBHOUW(0), CRemoteMD::TodayStamp());
 }
 
 TEST(AutoUpdateTest, ACycleThatFailsInsideReleasesTheMutexAndWaits) {

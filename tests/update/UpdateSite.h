@@ -1,7 +1,8 @@
 // An update server for the update and publisher tests: a TestHttpServer
 // that the settings point at (metadata at /md, database at /db), with the
-// settings and the local database file of this process cleared first, so
-// every test starts as a new installation whatever ran before it.
+// settings, the local database file and the last download of this
+// process cleared first, so every test starts as a new installation
+// whatever ran before it.
 #pragma once
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "common/HttpServer.h"
 #include "platform/WinReg.h"
 #include "settings/Settings.h"
+#include "update/AutoUpdate.h"
 
 namespace ostrel::test {
 
@@ -23,6 +25,7 @@ struct UpdateSite {
     CSettings::SetMDRemoteUri(server.WideUrl("/md"));
     CSettings::SetDBRemoteUpdUri(server.WideUrl("/db"));
     UseLocalDatabase();
+    ForgetThisProcessDownload();
   }
   // Serves plain text enciphered, as the publisher does.
   void Publish(const std::string& plain, const std::string& path = "/md") {
