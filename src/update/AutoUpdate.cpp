@@ -216,6 +216,7 @@ void CPhishList::RunUpdateCycle(bool manual, std::unique_ptr<CRemoteMD>& newerPr
   TraceMessage(L"Successfully retrieved DB update over HTTP\r\n");
   std::wistream& data = download.GetStream();
   Entries entries = ReadEntries(data);
+  if (Quitting()) return;
   // A page that merely passes the checksum (a captive portal's, 1 in 256)
   // must not empty a list, nor the file every other list reloads from.
   if (entries.empty() && (GetCount() > 0 || (!IsLoaded() && CLocalDB::Exists()))) {
