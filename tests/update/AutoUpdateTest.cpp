@@ -1,7 +1,9 @@
 // The auto-update service against a real server: a new list's first cycle,
 // servers that must change nothing, one download for lists in two
-// processes and for a manual update, destruction that never hangs, and a
-// cycle that fails inside without leaving the mutex held or spinning.
+// processes and for a manual update, downloads that never run away,
+// destruction that never waits on the network or the update mutex, the
+// new-version question asked without the mutex, and a cycle that fails
+// inside without leaving the mutex held or spinning.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -338,8 +340,14 @@ TEST(AutoUpdateTest, TheNewVersionQuestionIsAskedOnceTheMutexIsReleased) {
   ASSERT_TRUE(WriteFileBytes(opener, "#!/bin/sh\necho \"$1\" > " + opened + "\nfor i in $(seq 40); do\n"
                                      "  [ -e " + looked + " ] && exit 0\n  sleep 0.1\ndone\n"));
   chmod(opener.c_str(), 0700);
+  struct Restore {
+    ~Restore() {
+      testing_seam::SetProgramPath("");
+      testing_seam::SetShellOpenCommand("");
+    }
+  } restore;
   testing_seam::SetShellOpenCommand(opener);
-  testing_seam::SetProgramPath("/usr/bin/ostrel-browser");
+  testing_seam::SetProgramPath("/usr/bin/ostrel-browser");  // a browser's process offers programs
   testing_seam::ScriptMessageBoxAnswers({IDYES});
   CMutex updateMutex(false, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_MUTEX", true);
   {
@@ -350,8 +358,6 @@ TEST(AutoUpdateTest, TheNewVersionQuestionIsAskedOnceTheMutexIsReleased) {
     EXPECT_EQ(free, WAIT_OBJECT_0);
     WriteFileBytes(looked, "");
   }
-  testing_seam::SetProgramPath("");
-  testing_seam::SetShellOpenCommand("");
   EXPECT_EQ(testing_seam::TakeMessageBoxCalls().size(), 1u);
   EXPECT_EQ(CSettings::GetBHOUW(0), CRemoteMD::TodayStamp());
 }
