@@ -184,7 +184,8 @@ CCriticalSectionLock::~CCriticalSectionLock() { m_section.Leave(); }
 
 CMutexLock::CMutexLock(CMutex& mutex) : m_mutex(mutex), m_waitResult(mutex.Lock(INFINITE)) {}
 
-CMutexLock::CMutexLock(CMutex& mutex, CKernelObj& cancel) : m_mutex(mutex), m_waitResult(WAIT_TIMEOUT) {
+CMutexLock::CMutexLock(CMutex& mutex, CKernelObj& cancel)
+    : m_mutex(mutex), m_waitResult(WAIT_TIMEOUT) {
   constexpr DWORD kSliceMs = 100;
   while (!cancel.IsSignalled()) {
     m_waitResult = mutex.Lock(kSliceMs);

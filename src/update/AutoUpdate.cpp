@@ -152,11 +152,12 @@ bool StampWithin(LONGLONG stamp, DWORD intervalMs) {
 const wchar_t* HoldDownloadBack(const CRemoteMD& metadata) {
   const DWORD interval = CSettings::GetPollIntervalMillis();
   if (DownloadedWithin(interval)) return L"this process downloaded within the poll interval";
-  // No remote version: nothing tells whether the database recorded lately
-  // by this or another process is older than the server's.
-  if (metadata.GetRemoteValues().dbVersion == -1 && CLocalDB::Exists() &&
-      StampWithin(metadata.GetLastUpdateStamp(), interval))
-    return L"no remote version, and a database was recorded within the poll interval";
+  // Needed only because the local version is unknown (the metadata gives
+  // no higher one): nothing tells whether the database recorded lately by
+  // this or another process is older than the server's.
+  const bool newerRemote = metadata.GetRemoteValues().dbVersion > metadata.GetLocalDBVersion();
+  if (!newerRemote && CLocalDB::Exists() && StampWithin(metadata.GetLastUpdateStamp(), interval))
+    return L"no newer remote version, and a database was recorded within the poll interval";
   return nullptr;
 }
 

@@ -111,14 +111,14 @@ class TestHttpServer {
       });
     }
     if (route.kind == Kind::Drip || route.kind == Kind::Pause) {
-      response.set_chunked_content_provider(type, [this, route](size_t offset, httplib::DataSink& sink) {
-        if (route.kind == Kind::Pause && offset == 0 && !route.text.empty())
-          return sink.write(route.text.data(), route.text.size());
-        const auto gap = route.kind == Kind::Drip ? std::chrono::milliseconds(700) : std::chrono::seconds(30);
+      const bool drip = route.kind == Kind::Drip;
+      response.set_chunked_content_provider(type, [this, drip, route](size_t offset, httplib::DataSink& sink) {
+        if (!drip && offset == 0 && !route.text.empty()) return sink.write(route.text.data(), route.text.size());
+        const auto gap = drip ? std::chrono::milliseconds(700) : std::chrono::seconds(30);
         std::unique_lock<std::mutex> lock(m_mutex);
         if (m_released.wait_for(lock, gap, [this] { return m_stopping.load(); })) return false;
         lock.unlock();
-        return route.kind == Kind::Drip && sink.write("d", 1);
+        return drip && sink.write("d", 1);
       });
     }
     if (route.kind == Kind::Endless) {

@@ -92,6 +92,11 @@ TEST(AutoUpdateTest, ANewListsFirstCycleDownloadsSavesLoadsRecordsAndAnnounces) 
         EXPECT_EQ(CSettings::GetPDBUN(-7), -7);  // never written
         EXPECT_EQ(CSettings::GetLSTUD(-7), -7);
         EXPECT_EQ(CSettings::GetTTNUP(-7), -7);
+        // Nothing recorded tells a second window not to download: this
+        // process already did within the poll interval.
+        CPhishList second;
+        ASSERT_TRUE(CyclesDone(capture, 2));
+        EXPECT_EQ(site.server.Count("/db"), 1);
       }
     }
     done.Set();  // releases a waiter that saw no announcement
@@ -307,6 +312,20 @@ TEST(AutoUpdateTest, ListsInTwoProcessesNeverDownloadOverAndOver) {
     } else {
       site.server.Serve("/md", "", 404);
     }
+    CEvent done(false, true, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_EVENT", true);
+    std::atomic<bool> watching{true};
+    std::atomic<int> announcements{0};  // no version recorded: nothing to announce
+    std::thread watcher([&] {
+      while (watching) announcements += done.Wait(50) ? 1 : 0;
+    });
+    struct Join {
+      std::atomic<bool>& watching;
+      std::thread& watcher;
+      ~Join() {
+        watching = false;
+        if (watcher.joinable()) watcher.join();
+      }
+    } join{watching, watcher};
     CTraceCapture capture;
     std::uint32_t reply = 0;
     ASSERT_TRUE(child.Send(1) && child.Receive(&reply, 20000));
@@ -317,8 +336,11 @@ TEST(AutoUpdateTest, ListsInTwoProcessesNeverDownloadOverAndOver) {
     }
     EXPECT_TRUE(Eventually([&] { return site.server.Count("/db") > 0; }));
     std::this_thread::sleep_for(std::chrono::seconds(2));
+    watching = false;
+    watcher.join();
     EXPECT_EQ(site.server.Count("/db"), 1);
-    CEvent(false, true, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_EVENT", true).Pulse();
+    EXPECT_EQ(announcements, 0);
+    done.Pulse();
     ASSERT_TRUE(child.Send(1) && child.Receive(&reply, 20000));
     EXPECT_EQ(reply, 1u);
     for (CPhishList* list : {&first, &second}) {
