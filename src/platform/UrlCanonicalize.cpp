@@ -1,5 +1,6 @@
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/UrlHost.h"
@@ -53,8 +54,9 @@ void AppendSafe(std::wstring& out, std::wstring_view text) {
   }
 }
 
-// Removes "." and ".." segments of an absolute path, as a browser resolves them.
-std::wstring ResolveDots(std::wstring_view path) {
+// Appends path without its "." and ".." segments, as a browser resolves
+// them, unsafe characters escaped.
+void AppendResolved(std::wstring& out, std::wstring_view path) {
   std::vector<std::wstring_view> segments;
   bool trailingSlash = false;
   std::size_t pos = 0;
@@ -79,13 +81,12 @@ std::wstring ResolveDots(std::wstring_view path) {
     if (last) break;
     pos = slash + 1;
   }
-  std::wstring out = absolute ? L"/" : L"";
+  if (absolute) out += L'/';
   for (std::size_t i = 0; i < segments.size(); ++i) {
     if (i) out += L'/';
-    out += segments[i];
+    AppendSafe(out, segments[i]);
   }
   if (trailingSlash && !segments.empty()) out += L'/';
-  return out;
 }
 
 // The canonical form of a cleaned url; false when a browser would refuse it.
@@ -96,7 +97,7 @@ bool Canonical(std::wstring_view url, const ostrel::platform::UrlSpans& s, std::
   out += L':';
   if (!s.hasAuthority) {
     AppendSafe(out, url.substr(s.scheme.size() + 1));
-    *result = out;
+    *result = std::move(out);
     return true;
   }
   out += L"//";
@@ -136,9 +137,12 @@ bool Canonical(std::wstring_view url, const ostrel::platform::UrlSpans& s, std::
     }
   }
   const std::wstring path = ostrel::platform::PathOf(s);
-  AppendSafe(out, path.empty() ? std::wstring(L"/") : ResolveDots(path));
+  if (path.empty())
+    out += L'/';
+  else
+    AppendResolved(out, path);
   AppendSafe(out, s.extra);
-  *result = out;
+  *result = std::move(out);
   return true;
 }
 
@@ -150,7 +154,8 @@ BOOL InternetCanonicalizeUrlW(LPCWSTR lpszUrl, LPWSTR lpszBuffer, LPDWORD lpdwBu
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::wstring url = ostrel::platform::CleanUrl(lpszUrl);
+  std::wstring cleaned;
+  const std::wstring_view url = ostrel::platform::CleanUrl(lpszUrl, &cleaned);
   ostrel::platform::UrlSpans spans;
   DWORD error = ERROR_SUCCESS;
   std::wstring result;

@@ -17,26 +17,20 @@ int HexValue(wchar_t c) {
   return -1;
 }
 
-std::wstring Decode(std::wstring_view text, bool decode) {
-  if (!decode) return std::wstring(text);
-  std::wstring out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == L'%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<wchar_t>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+// Where %XX starts a decodable escape in text.
+bool IsEscape(std::wstring_view text, std::size_t i) {
+  return text[i] == L'%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+         HexValue(text[i + 2]) >= 0;
 }
 
-// Copies one component into the caller's buffer; the length field holds the
-// buffer size on entry and the component's length on return, or the size
-// the component needs (terminator counted) when it does not fit.
-bool Deliver(const std::wstring& value, LPWSTR buffer, DWORD* length, DWORD* error) {
+// Copies one component into the caller's buffer, decoding %XX escapes when
+// decode is set and writing "\" as "/" when slashes is: straight from the
+// URL, in two passes (measure, write) and no copy between. The length
+// field holds the buffer size on entry and the component's length on
+// return, or the size the component needs (terminator counted) when it
+// does not fit.
+bool Deliver(std::wstring_view value, bool decode, bool slashes, LPWSTR buffer, DWORD* length,
+             DWORD* error) {
   if (!buffer) {
     if (*length != 0) {  // pointers into the URL cannot carry decoded text
       *error = ERROR_INVALID_PARAMETER;
@@ -44,14 +38,30 @@ bool Deliver(const std::wstring& value, LPWSTR buffer, DWORD* length, DWORD* err
     }
     return true;
   }
-  if (value.size() + 1 > *length) {
-    *length = static_cast<DWORD>(value.size() + 1);
+  std::size_t size = value.size();
+  if (decode)
+    for (std::size_t i = 0; i < value.size(); ++i)
+      if (IsEscape(value, i)) size -= 2, i += 2;
+  if (size + 1 > *length) {
+    *length = static_cast<DWORD>(size + 1);
     *error = ERROR_INSUFFICIENT_BUFFER;
     return false;
   }
-  std::wmemcpy(buffer, value.data(), value.size());
-  buffer[value.size()] = L'\0';
-  *length = static_cast<DWORD>(value.size());
+  if (!decode && !slashes) {
+    std::wmemcpy(buffer, value.data(), value.size());
+  } else {
+    LPWSTR out = buffer;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      if (decode && IsEscape(value, i)) {
+        *out++ = static_cast<wchar_t>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
+        i += 2;
+      } else {
+        *out++ = slashes && value[i] == L'\\' ? L'/' : value[i];
+      }
+    }
+  }
+  buffer[size] = L'\0';
+  *length = static_cast<DWORD>(size);
   return true;
 }
 
@@ -63,8 +73,9 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::wstring url = ostrel::platform::CleanUrl(
-      std::wstring_view(lpszUrl, dwUrlLength ? dwUrlLength : std::wcslen(lpszUrl)));
+  std::wstring cleaned;
+  const std::wstring_view url = ostrel::platform::CleanUrl(
+      std::wstring_view(lpszUrl, dwUrlLength ? dwUrlLength : std::wcslen(lpszUrl)), &cleaned);
   DWORD error = ERROR_SUCCESS;
   UrlSpans spans;
   if (!ostrel::platform::SplitUrl(url, &spans, &error)) {
@@ -73,22 +84,24 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
   }
   const INTERNET_SCHEME scheme = ostrel::platform::SchemeNumber(spans.scheme);
   // The scheme is delivered first: it stays readable when the rest is refused.
-  if (!Deliver(std::wstring(spans.scheme), parts->lpszScheme, &parts->dwSchemeLength, &error)) {
+  if (!Deliver(spans.scheme, false, false, parts->lpszScheme, &parts->dwSchemeLength, &error)) {
     SetLastError(error);
     return FALSE;
   }
   parts->nScheme = scheme;
   const bool decode = (dwFlags & (ICU_DECODE | ICU_ESCAPE)) != 0;
   INTERNET_PORT port = 0;
-  std::wstring host;
+  std::wstring parsedHost;
+  std::wstring_view host = spans.host;
+  bool decodeHost = decode;
   if (spans.special) {
     // An empty host ("http://", "http://user@") is one that browsers refuse too.
-    if (!ostrel::platform::ParseBrowserHost(spans.host, &host)) {
+    if (!ostrel::platform::ParseBrowserHost(spans.host, &parsedHost)) {
       SetLastError(ERROR_INTERNET_INVALID_URL);
       return FALSE;
     }
-  } else {
-    host = Decode(spans.host, decode);
+    host = parsedHost;
+    decodeHost = false;
   }
   if (!ostrel::platform::ParsePort(spans.hasPort ? spans.port : std::wstring_view(), scheme,
                                    &port)) {
@@ -100,12 +113,12 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
     password = user.substr(colon + 1);
     user = user.substr(0, colon);
   }
-  if (!Deliver(host, parts->lpszHostName, &parts->dwHostNameLength, &error) ||
-      !Deliver(Decode(user, decode), parts->lpszUserName, &parts->dwUserNameLength, &error) ||
-      !Deliver(Decode(password, decode), parts->lpszPassword, &parts->dwPasswordLength, &error) ||
-      !Deliver(Decode(ostrel::platform::PathOf(spans), decode), parts->lpszUrlPath,
-               &parts->dwUrlPathLength, &error) ||
-      !Deliver(Decode(spans.extra, decode), parts->lpszExtraInfo, &parts->dwExtraInfoLength,
+  if (!Deliver(host, decodeHost, false, parts->lpszHostName, &parts->dwHostNameLength, &error) ||
+      !Deliver(user, decode, false, parts->lpszUserName, &parts->dwUserNameLength, &error) ||
+      !Deliver(password, decode, false, parts->lpszPassword, &parts->dwPasswordLength, &error) ||
+      !Deliver(spans.path, decode, spans.special, parts->lpszUrlPath, &parts->dwUrlPathLength,
+               &error) ||
+      !Deliver(spans.extra, decode, false, parts->lpszExtraInfo, &parts->dwExtraInfoLength,
                &error)) {
     SetLastError(error);
     return FALSE;

@@ -18,6 +18,9 @@ int HexValue(char c) {
 // Decodes %XX in the UTF-8 form of text, then reads the bytes as UTF-8; a
 // byte sequence that is not UTF-8 becomes U+FFFD, which IDNA refuses.
 std::wstring PercentDecode(std::wstring_view text) {
+  bool plain = true;  // ASCII without escapes comes back as it is
+  for (wchar_t c : text) plain = plain && c != L'%' && c < 0x80;
+  if (plain) return std::wstring(text);
   const std::string bytes = ToUtf8(std::wstring(text));
   std::string out;
   out.reserve(bytes.size());

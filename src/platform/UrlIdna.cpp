@@ -167,9 +167,17 @@ bool DomainToAscii(const std::wstring& domain, std::wstring* ascii) {
   for (;;) {
     std::size_t end = start;
     while (end < domain.size() && !IsLabelSeparator(domain[end])) ++end;
-    std::wstring label;
-    if (!LabelToAscii(domain.substr(start, end - start), &label)) return false;
-    *ascii += label;
+    const std::wstring_view text(domain.data() + start, end - start);
+    bool plain = !(text.size() >= 4 && (text[0] | 0x20) == L'x' && (text[1] | 0x20) == L'n' &&
+                   text[2] == L'-' && text[3] == L'-');
+    for (std::size_t i = 0; plain && i < text.size(); ++i) plain = text[i] < 0x80;
+    if (plain) {  // ASCII that is no A-label maps to itself, lower-cased
+      for (wchar_t c : text) *ascii += (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c;
+    } else {
+      std::wstring label;
+      if (!LabelToAscii(std::wstring(text), &label)) return false;
+      *ascii += label;
+    }
     if (end == domain.size()) return true;
     *ascii += L'.';
     start = end + 1;

@@ -65,12 +65,14 @@ void AppendHex(std::wstring& out, unsigned value) {
 }  // namespace
 
 bool EndsInNumber(std::wstring_view name) {
-  std::vector<std::wstring_view> labels = Labels(name);
-  if (labels.back().empty()) {
-    if (labels.size() == 1) return false;
-    labels.pop_back();
+  // Only the last label counts: found from the end, so a name of many
+  // labels costs no list of them.
+  if (!name.empty() && name.back() == L'.') {
+    if (name.size() == 1) return false;
+    name.remove_suffix(1);
   }
-  const std::wstring_view last = labels.back();
+  const std::size_t dot = name.rfind(L'.');
+  const std::wstring_view last = dot == std::wstring_view::npos ? name : name.substr(dot + 1);
   bool digits = !last.empty();
   for (wchar_t c : last) digits = digits && c >= L'0' && c <= L'9';
   std::uint64_t ignored;

@@ -8,6 +8,15 @@ namespace {
 bool IsAlpha(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
+// The first position in [pos, end) holding one of chars, or end. One pass;
+// find_first_of would call a search of chars for every character.
+std::size_t FindAny(std::wstring_view s, std::size_t pos, std::size_t end, std::wstring_view chars) {
+  for (; pos < end; ++pos)
+    for (wchar_t c : chars)
+      if (s[pos] == c) return pos;
+  return end;
+}
+
 bool EqualsIgnoringCase(std::wstring_view a, const wchar_t* b) {
   std::size_t i = 0;
   for (; i < a.size() && b[i]; ++i)
@@ -51,15 +60,19 @@ INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme) {
   }
 }
 
-std::wstring CleanUrl(std::wstring_view url) {
+std::wstring_view CleanUrl(std::wstring_view url, std::wstring* storage) {
   std::size_t begin = 0, end = url.size();
   while (begin < end && static_cast<unsigned>(url[begin]) <= 0x20) ++begin;
   while (end > begin && static_cast<unsigned>(url[end - 1]) <= 0x20) --end;
-  std::wstring out;
-  out.reserve(end - begin);
-  for (std::size_t i = begin; i < end; ++i)
-    if (url[i] != L'\t' && url[i] != L'\n' && url[i] != L'\r') out += url[i];
-  return out;
+  const std::wstring_view trimmed = url.substr(begin, end - begin);
+  std::size_t i = 0;
+  while (i < trimmed.size() && trimmed[i] != L'\t' && trimmed[i] != L'\n' && trimmed[i] != L'\r') ++i;
+  if (i == trimmed.size()) return trimmed;
+  storage->assign(trimmed.substr(0, i));
+  storage->reserve(trimmed.size());
+  for (; i < trimmed.size(); ++i)
+    if (trimmed[i] != L'\t' && trimmed[i] != L'\n' && trimmed[i] != L'\r') *storage += trimmed[i];
+  return *storage;
 }
 
 bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
@@ -82,8 +95,7 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
   spans->special = number == INTERNET_SCHEME_HTTP || number == INTERNET_SCHEME_HTTPS;
   std::size_t pos = i + 1;
 
-  const std::size_t extraAt = url.find_first_of(L"?#", pos);
-  const std::size_t end = extraAt == std::wstring_view::npos ? url.size() : extraAt;
+  const std::size_t end = FindAny(url, pos, url.size(), L"?#");
 
   if (spans->special || url.substr(pos, 2) == L"//") {
     spans->hasAuthority = true;
@@ -92,8 +104,7 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
     } else {
       pos += 2;
     }
-    std::size_t authorityEnd = url.find_first_of(spans->special ? L"/\\" : L"/", pos);
-    if (authorityEnd == std::wstring_view::npos || authorityEnd > end) authorityEnd = end;
+    const std::size_t authorityEnd = FindAny(url, pos, end, spans->special ? L"/\\" : L"/");
     std::wstring_view authority = url.substr(pos, authorityEnd - pos);
     const std::size_t at = authority.rfind(L'@');
     if (at != std::wstring_view::npos) {
@@ -127,15 +138,14 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
     pos = authorityEnd;
   }
   spans->path = url.substr(pos, end - pos);
-  if (extraAt != std::wstring_view::npos) spans->extra = url.substr(extraAt);
+  spans->extra = url.substr(end);
   return true;
 }
 
 std::wstring PathOf(const UrlSpans& spans) {
   std::wstring path(spans.path);
   if (spans.special)
-    for (wchar_t& c : path)
-      if (c == L'\\') c = L'/';
+    for (wchar_t& c : path) c = PathChar(spans, c);
   return path;
 }
 

@@ -29,8 +29,10 @@ struct UrlSpans {
 };
 
 // The address a browser reads from url: without leading and trailing C0
-// controls and spaces, and without tabs, CRs and LFs anywhere.
-std::wstring CleanUrl(std::wstring_view url);
+// controls and spaces, and without tabs, CRs and LFs anywhere. A view of
+// url itself when nothing inside it goes (the usual case, and no copy),
+// else of *storage, which then holds the cleaned text.
+std::wstring_view CleanUrl(std::wstring_view url, std::wstring* storage);
 
 // Splits a cleaned url; false (with the Windows error in *error) when it has
 // no scheme.
@@ -38,6 +40,10 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error);
 
 // The path, with "\" as "/" for http and https.
 std::wstring PathOf(const UrlSpans& spans);
+// A character of the path as PathOf writes it.
+inline wchar_t PathChar(const UrlSpans& spans, wchar_t c) {
+  return spans.special && c == L'\\' ? L'/' : c;
+}
 
 INTERNET_SCHEME SchemeNumber(std::wstring_view scheme);
 INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme);
