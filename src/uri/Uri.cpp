@@ -65,7 +65,16 @@ CUri::CUri(std::wstring uri) : m_uri(std::move(uri)) {
 
 CUri::~CUri() = default;
 
-std::wstring CUri::GetUri() const { return m_uri; }
+const std::wstring& CUri::GetUri() const { return m_uri; }
+
+template <class Derive>
+const std::wstring& CUri::Cached(CachedForm& form, Derive derive) const {
+  if (form.forLength != m_uri.size()) {
+    form.text = derive();
+    form.forLength = m_uri.size();
+  }
+  return form.text;
+}
 
 bool CUri::HasHttpScheme() const { return CUriParser::IsHttpScheme(m_uri, ICU_DECODE); }
 
@@ -74,13 +83,26 @@ std::wstring CUri::GetSchemelessUri() const {
   return subject.empty() ? StripScheme(m_uri) : subject;
 }
 
-std::wstring CUri::GetCanonicalUri() const { return Canonicalise(m_uri, true, false); }
+const std::wstring& CUri::GetCanonicalUri() const {
+  return Cached(m_canonical, [this] { return Canonicalise(m_uri, true, false); });
+}
 
 std::wstring CUri::GetPath() const { return CUriParser::GetUrlPath(GetCanonicalUri(), ICU_DECODE); }
 
-std::wstring CUri::GetHost() const { return CUriParser::GetHost(GetCanonicalUri(), ICU_DECODE); }
+std::wstring CUri::GetHost() const {
+  return Cached(m_host, [this] { return CUriParser::GetHost(GetCanonicalUri(), ICU_DECODE); });
+}
 
-std::wstring CUri::GetBareUri() const { return ToLowerAscii(MakeBare(m_uri)); }
+const std::wstring& CUri::GetBareUri() const {
+  return Cached(m_bare, [this] {
+    // With a known scheme, MakeBare's canonical form is the one held.
+    if (m_uri.empty() || !CUriParser::IsKnownScheme(m_uri, ICU_DECODE))
+      return ToLowerAscii(MakeBare(m_uri));
+    std::wstring t = StripScheme(GetCanonicalUri());
+    if (!t.empty() && t.back() == L'/') t.pop_back();
+    return ToLowerAscii(t);
+  });
+}
 
 std::wstring CUri::GetBareHost() const { return ToLowerAscii(MakeBare(GetHost())); }
 
@@ -89,8 +111,8 @@ bool CUri::IsSameSite(const CUri& other) const {
   // never taken for the flagged site or the warning pages' own.
   if ((HasHttpScheme() && GetHost().empty()) || (other.HasHttpScheme() && other.GetHost().empty()))
     return false;
-  const std::wstring host = GetBareHost(), bare = GetBareUri();
-  const std::wstring otherHost = other.GetBareHost(), otherBare = other.GetBareUri();
+  const std::wstring host = GetBareHost(), otherHost = other.GetBareHost();
+  const std::wstring &bare = GetBareUri(), &otherBare = other.GetBareUri();
   auto same = [](const std::wstring& a, const std::wstring& b) {
     return !a.empty() && !b.empty() && a == b;
   };

@@ -2,9 +2,12 @@
 // host, path), site comparison, and the hash key that proves a click-through
 // came from this process's own warning-page redirect. A value: the
 // constructor does all that changes it (removing a hash-key marker that
-// verifies); every other operation reads it and returns copies. Used on the
-// thread that built it; the only process-wide state behind it is the
-// secret of the keys (uri/SessionKey.h).
+// verifies); every other operation reads it and returns copies. The
+// canonical, host and bare forms are derived once, at first use, since a
+// scan asks for them several times and each costs passes over the whole
+// address. Used on the thread that built it (the forms are cached without
+// a lock); the only process-wide state behind it is the secret of the keys
+// (uri/SessionKey.h).
 #pragma once
 
 #include <string>
@@ -15,7 +18,7 @@ class CUri {
   virtual ~CUri();
 
   // The URI as held: as given, less a hash-key marker that verified.
-  std::wstring GetUri() const;
+  const std::wstring& GetUri() const;
   // True for http and https, also when a browser would refuse the address
   // (it is then scanned, not passed).
   bool HasHttpScheme() const;
@@ -31,7 +34,7 @@ class CUri {
   std::wstring GetPath() const;
   std::wstring GetHost() const;
   // Lower-cased bare forms: no scheme, no single trailing "/".
-  std::wstring GetBareUri() const;
+  const std::wstring& GetBareUri() const;
   std::wstring GetBareHost() const;
 
   // True when the bare host or bare URI of one equals either of the other's
@@ -60,11 +63,22 @@ class CUri {
   static bool VerifyHash(const std::wstring& hashInput, const std::wstring& key);
 
  private:
-  std::wstring GetCanonicalUri() const;
+  const std::wstring& GetCanonicalUri() const;
   void ExtractHashKey();
   void ComputeHashKey();
 
+  // A form derived from m_uri at first use. m_uri changes only in the
+  // constructor (a verified marker is cut off its end), so a form is used
+  // only while m_uri has the length it was derived for.
+  struct CachedForm {
+    std::wstring text;
+    std::size_t forLength = std::wstring::npos;
+  };
+  template <class Derive>
+  const std::wstring& Cached(CachedForm& form, Derive derive) const;
+
   std::wstring m_uri;
+  mutable CachedForm m_canonical, m_host, m_bare;
   std::wstring m_hashKey;       // computed for the held URI
   std::wstring m_foundHashKey;  // carried by the URI and equal to the computed one
 };

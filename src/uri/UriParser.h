@@ -1,6 +1,8 @@
 // CUriParser: one question to the platform's URL cracker. It cracks the URI
 // it is built from at once, into six owned component buffers, and answers
-// with copies. A URI the cracker rejects reads as empty components and
+// with copies; the static shortcuts ask only for the component they need
+// (a scheme question reads only the text up to the first ":"), so a long
+// address costs one pass, not six copies. A URI the cracker rejects reads as empty components and
 // scheme number 0, except that an address whose scheme was recognised but
 // whose host or port a browser would refuse keeps its scheme: an http
 // address that cannot be read is still an http address, to be scanned, not
@@ -49,9 +51,15 @@ class CUriParser {
   };
   enum { kScheme, kHost, kUserName, kPassword, kUrlPath, kExtraInfo, kComponents };
 
-  bool Crack();
+  enum : unsigned { kAll = (1u << kComponents) - 1 };
 
-  std::wstring m_uri;
+  // Cracks the first length characters of uri, asking only for the
+  // components whose bits are set in wanted.
+  CUriParser(const std::wstring& uri, std::size_t length, DWORD flags, unsigned wanted);
+  // The scheme question's parser: uri up to its first ":", scheme only.
+  static LONG SchemeNumberOf(const std::wstring& uri, DWORD flags);
+  bool Crack(const std::wstring& uri, std::size_t length, unsigned wanted);
+
   DWORD m_flags;
   std::unique_ptr<URL_COMPONENTSW> m_components;
   Component m_parts[kComponents];
