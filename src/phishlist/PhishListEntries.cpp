@@ -10,11 +10,28 @@
 #include "support/TimeStamp.h"
 #include "support/Trace.h"
 #include "update/Cipher.h"
+#include "uri/UriNormalise.h"
 
 namespace {
 
 std::wstring TextOf(const CPhishListItem& entry) {
   return entry.GetUriObject() ? entry.GetUriObject()->GetUri() : std::wstring();
+}
+
+// The entry that decides for uri, given search(subject), the first entry
+// matching a subject (-1 for none): the one for the address as a server
+// reads it (uri/UriNormalise.h), unless there is none or it is of kind
+// none; then the one for the address as written, so that entries written
+// for a raw form keep working.
+template <class Search, class KindAt>
+long Deciding(const CUri& uri, Search search, KindAt kindAt) {
+  const std::wstring subject = uri.GetSchemelessUri();
+  std::wstring normalised;
+  if (!NormaliseSubject(subject, &normalised)) return search(subject);
+  const long index = search(normalised);
+  if (index >= 0 && kindAt(index) != LIST_KIND_NONE) return index;
+  const long raw = search(subject);
+  return raw >= 0 ? raw : index;
 }
 
 }  // namespace
@@ -30,12 +47,16 @@ void CPhishListEntries::Unlock() { m_lock.Leave(); }
 long CPhishListEntries::FindIndex(const CUri& uri) {
   CCriticalSectionLock lock(m_lock);
   RebuildIndexIfStale();
-  // The subject is the same for every entry: computed once per lookup.
-  const std::wstring subject = uri.GetSchemelessUri();
-  const long index = m_index.FirstMatch(subject, [&](std::size_t i) {
-    TraceMessage(L"Searching URI in phish database");
-    return m_entries[i]->Matches(subject);
-  });
+  // Each subject is the same for every entry: computed once per lookup.
+  const long index = Deciding(
+      uri,
+      [&](const std::wstring& subject) {
+        return m_index.FirstMatch(subject, [&](std::size_t i) {
+          TraceMessage(L"Searching URI in phish database");
+          return m_entries[i]->Matches(subject);
+        });
+      },
+      [&](long i) { return m_entries[static_cast<std::size_t>(i)]->GetKind(); });
   if (index >= 0) TraceMessage(L"Found URI in phish database");
   return index;
 }
@@ -57,15 +78,19 @@ std::size_t CPhishListEntries::GetUnfilteredCount() {
 
 long CPhishListEntries::FindIndexLinear(const CUri& uri) {
   CCriticalSectionLock lock(m_lock);
-  const std::wstring subject = uri.GetSchemelessUri();
-  for (std::size_t i = 0; i < m_entries.size(); ++i) {
-    TraceMessage(L"Searching URI in phish database");
-    if (m_entries[i]->Matches(subject)) {
-      TraceMessage(L"Found URI in phish database");
-      return static_cast<long>(i);
-    }
-  }
-  return -1;
+  return Deciding(
+      uri,
+      [&](const std::wstring& subject) {
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+          TraceMessage(L"Searching URI in phish database");
+          if (m_entries[i]->Matches(subject)) {
+            TraceMessage(L"Found URI in phish database");
+            return static_cast<long>(i);
+          }
+        }
+        return -1L;
+      },
+      [&](long i) { return m_entries[static_cast<std::size_t>(i)]->GetKind(); });
 }
 
 CPhishListItem* CPhishListEntries::Find(const CUri& uri) {

@@ -33,8 +33,10 @@ class CPhishListEntries {
   virtual ~CPhishListEntries();
 
   // The kind of the first entry whose pattern occurs in the URI without its
-  // scheme; 0 when none does (an entry of kind 0 that matches ends the
-  // search too).
+  // scheme, read as a server reads it (uri/UriNormalise.h); only when that
+  // gives kind 0 (no entry, or one of kind 0) the URI as written is tried.
+  // 0 when neither finds an entry of another kind. Find, FindIndex and
+  // FindIndexLinear pick the deciding entry the same way.
   ListKind LookUp(const CUri& uri);
   // Makes the first matching entry white for as long as this list lives.
   void WhiteListTemporarily(const CUri& uri);

@@ -79,6 +79,51 @@ TEST(PhishListTest, TheFirstMatchingEntryDecidesWhateverItsKind) {
   EXPECT_EQ(KindOf(list, L"http://clean.test/"), LIST_KIND_NONE);
 }
 
+// Entries of the shapes ostrel-db import writes (a URL: host and path
+// prefix) and hand-written path entries meet every address a server reads
+// as theirs; the address as server reads it decides, the address as
+// written is tried only when that finds no entry of a kind, so entries
+// written for a raw form keep working.
+TEST(PhishListTest, AnAddressIsLookedUpAsAServerReadsItThenAsWritten) {
+  CPhishListEntries list;
+  Load(list,
+       "w ^good\\.test/account\n"
+       "x ^hidden\\.test/a\n"
+       "b ^([^/?\\x23@]*@)?evil\\.test\\.?(:[0-9]+)?/login\\.php\n"
+       "b /paypa1-login\n"
+       "b /%7Euser/phish\n"
+       "b %61ccount\n"
+       "g ^hidden\\.test/%61\n");
+  const struct {
+    const wchar_t* uri;
+    long index;
+  } rows[] = {
+      {L"http://evil.test/login.php", 2},
+      {L"http://evil.test/x/../login.php", 2},
+      {L"http://evil.test/%6Cogin.php", 2},
+      {L"http://evil.test:81/a/%2E%2E/%6c%6F%67in%2ephp?x", 2},
+      {L"http://a.example/paypa%31-login", 3},
+      {L"http://a.example/%7Euser/phish", 4},        // the raw form's entry
+      {L"http://good.test/%61ccount", 0},            // the server's reading decides
+      {L"http://hidden.test/%61", 6},                // kind 0 there: the raw form decides
+      {L"http://hidden.test/a", 1},
+      // Clean addresses a server does not read as a listed one.
+      {L"http://evil.test/x%2F..%2Flogin.php", -1},
+      {L"http://evil.test/%252E%252E/login.php", -1},
+      {L"http://clean.test/?next=/x/../login.php", -1},
+      {L"http://clean.test/#/../paypa%31-login", -1},
+      {L"http://evil.test/login%2Ephp.html/..", -1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.uri);
+    const CUri uri(row.uri);
+    EXPECT_EQ(list.FindIndex(uri), row.index);
+    EXPECT_EQ(list.FindIndexLinear(uri), row.index);
+    const CPhishListItem* entry = row.index < 0 ? nullptr : list.GetEntry(row.index);
+    EXPECT_EQ(list.LookUp(uri), entry ? entry->GetKind() : LIST_KIND_NONE);
+  }
+}
+
 TEST(PhishListTest, AReloadKeepsUserWhiteListedEntriesFirstAndDropsTheRest) {
   CPhishListEntries list;
   Load(list, "b ^one\\.test/\ng ^two\\.test/\nb ^three\\.test/\nw ^four\\.test/\n");

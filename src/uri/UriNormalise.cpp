@@ -1,0 +1,108 @@
+#include "uri/UriNormalise.h"
+
+#include <utility>
+
+namespace {
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+bool IsUnreserved(int c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// The unreserved character %XX at path[i] stands for, or -1.
+int UnreservedEscape(std::wstring_view path, std::size_t i) {
+  if (path[i] != L'%' || i + 2 >= path.size()) return -1;
+  const int high = HexValue(path[i + 1]), low = HexValue(path[i + 2]);
+  if (high < 0 || low < 0) return -1;
+  const int c = high * 16 + low;
+  return IsUnreserved(c) ? c : -1;
+}
+
+bool IsDotSegment(std::wstring_view segment) { return segment == L"." || segment == L".."; }
+
+// Whether the path holds anything to normalise: an unreserved escape, or a
+// "." or ".." segment as written (without escapes, the segments are
+// already what a server reads).
+bool NeedsWork(std::wstring_view path) {
+  std::size_t segmentStart = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == L'/') {
+      if (IsDotSegment(path.substr(segmentStart, i - segmentStart))) return true;
+      segmentStart = i + 1;
+    } else if (UnreservedEscape(path, i) >= 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Appends the path (which starts with "/") to out, escapes decoded and dot
+// segments removed. A ".." takes off the segment before it, found from the
+// end of out (never past the root, where the path's part of out begins),
+// so each character is searched and removed at most once: linear.
+void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
+  std::wstring decoded;
+  decoded.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const int c = UnreservedEscape(path, i);
+    if (c >= 0) {
+      decoded += static_cast<wchar_t>(c);
+      i += 2;
+    } else {
+      decoded += path[i];
+    }
+  }
+  const std::size_t root = out->size();  // where the path begins in out
+  std::size_t start = 1;                  // the first segment, after the leading "/"
+  for (;;) {
+    std::size_t end = decoded.find(L'/', start);
+    const bool last = end == std::wstring::npos;
+    if (last) end = decoded.size();
+    const std::wstring_view segment(decoded.data() + start, end - start);
+    if (segment == L".." && out->size() > root) out->resize(out->rfind(L'/'));
+    if (IsDotSegment(segment)) {
+      if (last) *out += L'/';  // "/a/." and "/a/b/.." end in "/"
+    } else {
+      *out += L'/';
+      out->append(segment);
+    }
+    if (last) break;
+    start = end + 1;
+  }
+  if (out->size() == root) *out += L'/';
+}
+
+}  // namespace
+
+bool NormaliseSubject(std::wstring_view subject, std::wstring* normalised) {
+  std::size_t pathStart = 0;
+  while (pathStart < subject.size() && subject[pathStart] != L'/' && subject[pathStart] != L'?' &&
+         subject[pathStart] != L'#')
+    ++pathStart;
+  if (pathStart == subject.size() || subject[pathStart] != L'/') return false;
+  std::size_t pathEnd = pathStart;
+  while (pathEnd < subject.size() && subject[pathEnd] != L'?' && subject[pathEnd] != L'#')
+    ++pathEnd;
+  const std::wstring_view path = subject.substr(pathStart, pathEnd - pathStart);
+  if (!NeedsWork(path)) return false;
+  std::wstring out;
+  out.reserve(subject.size());
+  out.append(subject.substr(0, pathStart));
+  AppendNormalisedPath(path, &out);
+  out.append(subject.substr(pathEnd));
+  if (out == subject) return false;
+  *normalised = std::move(out);
+  return true;
+}
+
+std::wstring NormalisedSubject(std::wstring_view subject) {
+  std::wstring normalised;
+  return NormaliseSubject(subject, &normalised) ? normalised : std::wstring(subject);
+}
