@@ -13,6 +13,7 @@ constexpr unsigned kGram = 4;
 
 // Gram length in the top bits, then seven bits per character (atoms hold
 // printable ASCII only); 0 when a character cannot be in an atom.
+// FilteredCandidates forms the same keys from a rolling window.
 std::uint32_t GramKey(const char* s, unsigned length) {
   std::uint32_t key = length;
   for (unsigned i = 0; i < length; ++i) {
@@ -23,6 +24,12 @@ std::uint32_t GramKey(const char* s, unsigned length) {
 }
 
 std::uint32_t Hash(std::uint32_t key) { return key * 0x9E3779B1u; }
+
+// The filter's bit for a gram, from the well-mixed high half of the hash too.
+std::uint32_t FilterBit(std::uint32_t key) {
+  const std::uint32_t h = Hash(key);
+  return h ^ (h >> 16);
+}
 
 std::size_t PowerOfTwoAtLeast(std::size_t n) {
   std::size_t size = 16;
@@ -40,6 +47,8 @@ void CCandidateIndex::Clear() {
   m_slots.clear();
   m_unfiltered.clear();
   m_gramLengths = 0;
+  m_gramFilter.clear();
+  m_filterMask = 0;
 }
 
 void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
@@ -118,6 +127,13 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
     m_filed.push_back(filing[i].second);
     ++m_slots[slot].count;
   }
+  m_gramFilter.assign(PowerOfTwoAtLeast(8 * keys) / 64 + 1, 0);
+  m_filterMask = static_cast<std::uint32_t>(PowerOfTwoAtLeast(8 * keys) - 1);
+  for (const Slot& s : m_slots)
+    if (s.key) {
+      const std::uint32_t bit = FilterBit(s.key) & m_filterMask;
+      m_gramFilter[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    }
 }
 
 const CCandidateIndex::Slot* CCandidateIndex::Probe(std::uint32_t key) const {
@@ -132,16 +148,34 @@ void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
                                          std::vector<std::uint32_t>* out) const {
   out->clear();
   if (m_slots.empty()) return;
+  // ASCII, the common case, folds from a table.
+  char ascii[128];
+  for (wchar_t c = 0; c < 128; ++c) ascii[c] = CLiteralAnalysis::Fold(c);
   std::string folded(subject.size(), '\0');
-  for (std::size_t i = 0; i < subject.size(); ++i) folded[i] = CLiteralAnalysis::Fold(subject[i]);
+  for (std::size_t i = 0; i < subject.size(); ++i) {
+    const wchar_t c = subject[i];
+    folded[i] = c >= 0 && c < 128 ? ascii[c] : CLiteralAnalysis::Fold(c);
+  }
 
+  // The grams ending at each position come from a rolling window of the
+  // last four characters (seven bits each) and the count of them that are
+  // not 0, so each position costs a few operations and, for each gram
+  // length in use, one look at the filter.
   std::vector<std::uint32_t> atoms;
-  for (std::size_t p = 0; p < folded.size(); ++p) {
-    for (unsigned q = 1; q <= kGram && p + q <= folded.size(); ++q) {
-      if (!(m_gramLengths & (1u << q))) continue;
-      const std::uint32_t key = GramKey(folded.data() + p, q);
-      const Slot* slot = key ? Probe(key) : nullptr;
+  std::uint32_t window = 0;
+  unsigned run = 0;
+  for (std::size_t e = 0; e < folded.size(); ++e) {
+    const unsigned char c = static_cast<unsigned char>(folded[e]);
+    window = ((window << 7) | c) & ((1u << (7 * kGram)) - 1);
+    run = c ? std::min(run + 1, kGram) : 0;
+    for (unsigned lengths = m_gramLengths & ((2u << run) - 1); lengths; lengths &= lengths - 1) {
+      const unsigned q = static_cast<unsigned>(__builtin_ctz(lengths));
+      const std::uint32_t key = (q << 28) | ((window & ((1u << (7 * q)) - 1)) << (7 * (kGram - q)));
+      const std::uint32_t bit = FilterBit(key) & m_filterMask;
+      if (!(m_gramFilter[bit >> 6] & (std::uint64_t{1} << (bit & 63)))) continue;
+      const Slot* slot = Probe(key);
       if (!slot) continue;
+      const std::size_t p = e + 1 - q;  // where the gram starts
       for (std::uint32_t f = slot->first; f < slot->first + slot->count; ++f) {
         const Atom& a = m_atoms[m_filed[f]];
         if (p < a.anchor || p - a.anchor + a.length > folded.size()) continue;

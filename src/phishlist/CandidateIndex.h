@@ -5,7 +5,8 @@
 // under its rarest four-character gram (shorter atoms whole), so every
 // position costs a hash probe per gram length in use plus a comparison per
 // atom filed under the gram found there. The entries then tried are those
-// of the atoms found and those without atoms, in list order.
+// of the atoms found and those without atoms, in list order. A bit filter
+// of the grams in use spares most positions their probe.
 // Built whole from the entries (Build) and read by lookups; not thread-safe:
 // the owning list builds and reads it under its lock.
 #pragma once
@@ -66,4 +67,9 @@ class CCandidateIndex {
   std::vector<Slot> m_slots;             // open addressing, a power of two
   std::vector<std::uint32_t> m_unfiltered;
   unsigned m_gramLengths = 0;            // bit q set: some atom is filed under a q-gram
+  // One bit per hash of the grams in m_slots (a power of two, at least 8
+  // bits per gram): a clear bit rules a subject's gram out without a
+  // probe, which is what most positions of a long address get.
+  std::vector<std::uint64_t> m_gramFilter;
+  std::uint32_t m_filterMask = 0;
 };

@@ -12,10 +12,16 @@ namespace {
 
 using ostrel::platform::AsciiLower;
 
-bool IsUnsafe(wchar_t c) {
-  return c <= 0x20 || c >= 0x7F || c == L'"' || c == L'<' || c == L'>' || c == L'\\' ||
-         c == L'^' || c == L'`' || c == L'{' || c == L'|' || c == L'}';
-}
+struct UnsafeTable {
+  bool unsafe[128] = {};
+  constexpr UnsafeTable() {
+    for (int i = 0; i <= 0x20; ++i) unsafe[i] = true;
+    for (char u : {'"', '<', '>', '\\', '^', '`', '{', '|', '}', '\x7F'}) unsafe[static_cast<int>(u)] = true;
+  }
+};
+constexpr UnsafeTable kUnsafe;  // ASCII, from a table: this runs for every character
+
+bool IsUnsafe(wchar_t c) { return c < 0 || c >= 0x7F || kUnsafe.unsafe[c]; }
 
 void AppendByte(std::wstring& out, unsigned byte) {
   static const wchar_t kHex[] = L"0123456789ABCDEF";
@@ -45,27 +51,39 @@ void AppendEscaped(std::wstring& out, wchar_t wc) {
   }
 }
 
+// Appends text with unsafe characters escaped; the safe runs between them
+// are appended whole.
 void AppendSafe(std::wstring& out, std::wstring_view text) {
-  for (wchar_t c : text) {
-    if (IsUnsafe(c))
-      AppendEscaped(out, c);
-    else
-      out += c;
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!IsUnsafe(text[i])) continue;
+    out.append(text.data() + run, i - run);
+    AppendEscaped(out, text[i]);
+    run = i + 1;
   }
+  out.append(text.data() + run, text.size() - run);
 }
 
 // Appends path without its "." and ".." segments, as a browser resolves
-// them, unsafe characters escaped.
-void AppendResolved(std::wstring& out, std::wstring_view path) {
+// them, unsafe characters escaped; for http and https ("special") "\"
+// separates segments too and is written "/".
+void AppendResolved(std::wstring& out, std::wstring_view path, bool special) {
+  // The next separator from pos: each search ends where the segment does.
+  const auto separator = [&](std::size_t pos) {
+    std::size_t slash = path.find(L'/', pos);
+    if (slash == std::wstring_view::npos) slash = path.size();
+    if (!special) return slash;
+    const std::size_t backslash = path.substr(0, slash).find(L'\\', pos);
+    return backslash == std::wstring_view::npos ? slash : backslash;
+  };
   std::vector<std::wstring_view> segments;
   bool trailingSlash = false;
   std::size_t pos = 0;
-  if (!path.empty() && path[0] == L'/') pos = 1;
+  if (!path.empty() && separator(0) == 0) pos = 1;
   const bool absolute = pos == 1;
   while (pos <= path.size()) {
-    std::size_t slash = path.find(L'/', pos);
-    const bool last = slash == std::wstring_view::npos;
-    if (last) slash = path.size();
+    std::size_t slash = separator(pos);
+    const bool last = slash == path.size();
     const std::wstring_view segment = path.substr(pos, slash - pos);
     trailingSlash = false;
     if (segment == L".") {
@@ -136,11 +154,10 @@ bool Canonical(std::wstring_view url, const ostrel::platform::UrlSpans& s, std::
       out += s.port;
     }
   }
-  const std::wstring path = ostrel::platform::PathOf(s);
-  if (path.empty())
+  if (s.path.empty())
     out += L'/';
   else
-    AppendResolved(out, path);
+    AppendResolved(out, s.path, s.special);
   AppendSafe(out, s.extra);
   *result = std::move(out);
   return true;

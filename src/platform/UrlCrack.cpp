@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
@@ -38,26 +39,31 @@ bool Deliver(std::wstring_view value, bool decode, bool slashes, LPWSTR buffer, 
     }
     return true;
   }
+  // Escapes found with a vectorised search for "%", not a look at each
+  // character.
+  const auto nextPercent = [&](std::size_t from) { return decode ? value.find(L'%', from) : value.npos; };
   std::size_t size = value.size();
-  if (decode)
-    for (std::size_t i = 0; i < value.size(); ++i)
-      if (IsEscape(value, i)) size -= 2, i += 2;
+  for (std::size_t i = nextPercent(0); i != value.npos; i = nextPercent(i + 1))
+    if (IsEscape(value, i)) size -= 2, i += 2;
   if (size + 1 > *length) {
     *length = static_cast<DWORD>(size + 1);
     *error = ERROR_INSUFFICIENT_BUFFER;
     return false;
   }
-  if (!decode && !slashes) {
-    std::wmemcpy(buffer, value.data(), value.size());
-  } else {
-    LPWSTR out = buffer;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      if (decode && IsEscape(value, i)) {
-        *out++ = static_cast<wchar_t>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
-        i += 2;
-      } else {
-        *out++ = slashes && value[i] == L'\\' ? L'/' : value[i];
-      }
+  LPWSTR out = buffer;
+  for (std::size_t i = 0; i < value.size();) {
+    const std::size_t percent = std::min(nextPercent(i), value.size());
+    std::wmemcpy(out, value.data() + i, percent - i);
+    if (slashes)
+      for (LPWSTR c = out; c != out + (percent - i); ++c) *c = *c == L'\\' ? L'/' : *c;
+    out += percent - i;
+    i = percent;
+    if (i == value.size()) break;
+    if (IsEscape(value, i)) {
+      *out++ = static_cast<wchar_t>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
+      i += 3;
+    } else {
+      *out++ = value[i++];
     }
   }
   buffer[size] = L'\0';

@@ -163,6 +163,7 @@ bool IsLabelSeparator(wchar_t c) { return c == L'.' || c == 0x3002 || c == 0xFF0
 
 bool DomainToAscii(const std::wstring& domain, std::wstring* ascii) {
   ascii->clear();
+  ascii->reserve(domain.size());
   std::size_t start = 0;
   for (;;) {
     std::size_t end = start;
@@ -172,7 +173,10 @@ bool DomainToAscii(const std::wstring& domain, std::wstring* ascii) {
                    text[2] == L'-' && text[3] == L'-');
     for (std::size_t i = 0; plain && i < text.size(); ++i) plain = text[i] < 0x80;
     if (plain) {  // ASCII that is no A-label maps to itself, lower-cased
-      for (wchar_t c : text) *ascii += (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c;
+      const std::size_t at = ascii->size();
+      ascii->append(text);
+      for (auto c = ascii->begin() + at; c != ascii->end(); ++c)
+        if (*c >= L'A' && *c <= L'Z') *c = *c - L'A' + L'a';
     } else {
       std::wstring label;
       if (!LabelToAscii(std::wstring(text), &label)) return false;

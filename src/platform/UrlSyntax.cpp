@@ -1,5 +1,7 @@
 #include "platform/UrlSyntax.h"
 
+#include <algorithm>
+
 #include "platform/WinError.h"
 
 namespace ostrel::platform {
@@ -8,13 +10,15 @@ namespace {
 bool IsAlpha(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// The first position in [pos, end) holding one of chars, or end. One pass;
-// find_first_of would call a search of chars for every character.
-std::size_t FindAny(std::wstring_view s, std::size_t pos, std::size_t end, std::wstring_view chars) {
-  for (; pos < end; ++pos)
-    for (wchar_t c : chars)
-      if (s[pos] == c) return pos;
-  return end;
+// The first position in [pos, end) holding a or b, or end: a vectorised
+// search for each (find_first_of would search the set at every character).
+std::size_t FindEither(std::wstring_view s, std::size_t pos, std::size_t end, wchar_t a, wchar_t b) {
+  if (pos >= end) return end;
+  const std::wstring_view range = s.substr(0, end);
+  const std::size_t first = range.find(a, pos);
+  const std::size_t last = first == std::wstring_view::npos ? end : first;
+  const std::size_t second = range.substr(0, last).find(b, pos);
+  return second == std::wstring_view::npos ? last : second;
 }
 
 bool EqualsIgnoringCase(std::wstring_view a, const wchar_t* b) {
@@ -65,13 +69,12 @@ std::wstring_view CleanUrl(std::wstring_view url, std::wstring* storage) {
   while (begin < end && static_cast<unsigned>(url[begin]) <= 0x20) ++begin;
   while (end > begin && static_cast<unsigned>(url[end - 1]) <= 0x20) --end;
   const std::wstring_view trimmed = url.substr(begin, end - begin);
-  std::size_t i = 0;
-  while (i < trimmed.size() && trimmed[i] != L'\t' && trimmed[i] != L'\n' && trimmed[i] != L'\r') ++i;
-  if (i == trimmed.size()) return trimmed;
+  const std::size_t i = std::min({trimmed.find(L'\t'), trimmed.find(L'\n'), trimmed.find(L'\r')});
+  if (i == std::wstring_view::npos) return trimmed;
   storage->assign(trimmed.substr(0, i));
   storage->reserve(trimmed.size());
-  for (; i < trimmed.size(); ++i)
-    if (trimmed[i] != L'\t' && trimmed[i] != L'\n' && trimmed[i] != L'\r') *storage += trimmed[i];
+  for (std::size_t k = i; k < trimmed.size(); ++k)
+    if (trimmed[k] != L'\t' && trimmed[k] != L'\n' && trimmed[k] != L'\r') *storage += trimmed[k];
   return *storage;
 }
 
@@ -95,7 +98,7 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
   spans->special = number == INTERNET_SCHEME_HTTP || number == INTERNET_SCHEME_HTTPS;
   std::size_t pos = i + 1;
 
-  const std::size_t end = FindAny(url, pos, url.size(), L"?#");
+  const std::size_t end = FindEither(url, pos, url.size(), L'?', L'#');
 
   if (spans->special || url.substr(pos, 2) == L"//") {
     spans->hasAuthority = true;
@@ -104,7 +107,8 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
     } else {
       pos += 2;
     }
-    const std::size_t authorityEnd = FindAny(url, pos, end, spans->special ? L"/\\" : L"/");
+    const std::size_t authorityEnd =
+        FindEither(url, pos, end, L'/', spans->special ? L'\\' : L'/');
     std::wstring_view authority = url.substr(pos, authorityEnd - pos);
     const std::size_t at = authority.rfind(L'@');
     if (at != std::wstring_view::npos) {
@@ -140,13 +144,6 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
   spans->path = url.substr(pos, end - pos);
   spans->extra = url.substr(end);
   return true;
-}
-
-std::wstring PathOf(const UrlSpans& spans) {
-  std::wstring path(spans.path);
-  if (spans.special)
-    for (wchar_t& c : path) c = PathChar(spans, c);
-  return path;
 }
 
 bool ParsePort(std::wstring_view digits, INTERNET_SCHEME scheme, INTERNET_PORT* port) {

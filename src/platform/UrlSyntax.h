@@ -38,12 +38,6 @@ std::wstring_view CleanUrl(std::wstring_view url, std::wstring* storage);
 // no scheme.
 bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error);
 
-// The path, with "\" as "/" for http and https.
-std::wstring PathOf(const UrlSpans& spans);
-// A character of the path as PathOf writes it.
-inline wchar_t PathChar(const UrlSpans& spans, wchar_t c) {
-  return spans.special && c == L'\\' ? L'/' : c;
-}
 
 INTERNET_SCHEME SchemeNumber(std::wstring_view scheme);
 INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme);

@@ -1,5 +1,7 @@
 #include "uri/Uri.h"
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "uri/SessionKey.h"
@@ -44,14 +46,31 @@ std::wstring Rebuild(const std::wstring& uri, bool subject) {
     if (!user.empty() || !password.empty())
       out += user + (password.empty() ? L"" : L":" + password) + L"@";
   }
+  // Path and extra information are appended from the parser's buffers: a
+  // long address is copied once.
+  const std::wstring_view path = parts.GetUrlPathView(), extra = parts.GetExtraInfoView();
+  out.reserve(out.size() + host.size() + 8 + path.size() + extra.size());
   out += host;
   const INTERNET_PORT port = parts.GetPort();
   if (port != (scheme == INTERNET_SCHEME_HTTP ? INTERNET_DEFAULT_HTTP_PORT
                                               : INTERNET_DEFAULT_HTTPS_PORT))
     out += L":" + std::to_wstring(port);
-  const std::wstring path = parts.GetUrlPath();
-  out += subject && path.empty() ? L"/" : path;
-  return out + parts.GetExtraInfo();
+  if (subject && path.empty())
+    out += L'/';
+  else
+    out += path;
+  out += extra;
+  return out;
+}
+
+// Whether PercentEncode would change the http URI uri: it escapes "&",
+// "+", controls and code units from 0x7F to 0xFF after the scheme prefix.
+bool NeedsPercentEncoding(const std::wstring& uri) {
+  for (std::size_t i = SchemePrefixLength(uri); i < uri.size(); ++i) {
+    const unsigned b = static_cast<unsigned>(uri[i]);
+    if (b < 0x20 || (b >= 0x7F && b <= 0xFF) || b == L'&' || b == L'+') return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -100,7 +119,7 @@ const std::wstring& CUri::GetBareUri() const {
       return ToLowerAscii(MakeBare(m_uri));
     std::wstring t = StripScheme(GetCanonicalUri());
     if (!t.empty() && t.back() == L'/') t.pop_back();
-    return ToLowerAscii(t);
+    return ToLowerAscii(std::move(t));
   });
 }
 
@@ -134,40 +153,43 @@ std::wstring CUri::Canonicalise(const std::wstring& uri, bool addScheme, bool ad
   // are always the ones the browser reads.
   bool adopted = false;
   if (enteredLength > 0) {
-    std::vector<wchar_t> buffer(enteredLength, L'\0');
+    const std::unique_ptr<wchar_t[]> buffer(new wchar_t[enteredLength]);
     DWORD capacity = static_cast<DWORD>(enteredLength);
     // The canonicaliser reads a C string: a URI holding a NUL would reach it
     // cut short, so it is not asked.
     adopted = capacity == enteredLength && t.find(L'\0') == std::wstring::npos &&
-              InternetCanonicalizeUrlW(t.c_str(), buffer.data(), &capacity, 0);
-    if (adopted) t.assign(buffer.data(), capacity);
+              InternetCanonicalizeUrlW(t.c_str(), buffer.get(), &capacity, 0);
+    if (adopted) t.assign(buffer.get(), capacity);
   }
   if (!adopted) {
-    const std::wstring rebuilt = Rebuild(t, false);
-    if (!rebuilt.empty()) t = rebuilt;
+    std::wstring rebuilt = Rebuild(t, false);
+    if (!rebuilt.empty()) t = std::move(rebuilt);
   }
   if (addSlash && (t.empty() || t.back() != L'/')) t += L'/';
+  if (!NeedsPercentEncoding(t)) return t;  // the usual case: no copy
   return PercentEncode(t);
 }
 
 std::wstring CUri::PercentEncode(const std::wstring& uri) {
   if (!CUriParser::IsHttpScheme(uri, ICU_DECODE)) return uri;
   const std::size_t prefix = SchemePrefixLength(uri);
-  std::wstring out = uri.substr(0, prefix);
+  std::wstring out;
   out.reserve(uri.size() + 16);
   static const wchar_t kHex[] = L"0123456789ABCDEF";
+  std::size_t run = 0;  // characters kept as they are are appended as runs
   for (std::size_t i = prefix; i < uri.size(); ++i) {
     // Code units above 0xFF pass unchanged: cutting them to their low byte
     // would turn one character into another.
     const unsigned b = static_cast<unsigned>(uri[i]);
     if (b < 0x20 || (b >= 0x7F && b <= 0xFF) || b == L'&' || b == L'+') {
+      out.append(uri, run, i - run);
       out += L'%';
       out += kHex[b >> 4];
       out += kHex[b & 0xF];
-    } else {
-      out += uri[i];
+      run = i + 1;
     }
   }
+  out.append(uri, run, uri.size() - run);
   return out;
 }
 

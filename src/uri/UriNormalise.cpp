@@ -27,18 +27,17 @@ int UnreservedEscape(std::wstring_view path, std::size_t i) {
 
 bool IsDotSegment(std::wstring_view segment) { return segment == L"." || segment == L".."; }
 
-// Whether the path holds anything to normalise: an unreserved escape, or a
-// "." or ".." segment as written (without escapes, the segments are
-// already what a server reads).
+// Whether the path (which starts with "/") holds anything to normalise:
+// an unreserved escape, or a "." or ".." segment as written (without
+// escapes, the segments are already what a server reads). Vectorised
+// searches for "%" and "/.", since most paths hold neither.
 bool NeedsWork(std::wstring_view path) {
-  std::size_t segmentStart = 0;
-  for (std::size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == L'/') {
-      if (IsDotSegment(path.substr(segmentStart, i - segmentStart))) return true;
-      segmentStart = i + 1;
-    } else if (UnreservedEscape(path, i) >= 0) {
-      return true;
-    }
+  for (std::size_t i = path.find(L'%'); i != path.npos; i = path.find(L'%', i + 1))
+    if (UnreservedEscape(path, i) >= 0) return true;
+  for (std::size_t i = path.find(L"/."); i != path.npos; i = path.find(L"/.", i + 1)) {
+    std::size_t end = i + 2;
+    if (end < path.size() && path[end] == L'.') ++end;
+    if (end == path.size() || path[end] == L'/') return true;
   }
   return false;
 }

@@ -73,6 +73,8 @@ std::wstring CUriParser::GetUserName() const { return m_parts[kUserName].Text();
 std::wstring CUriParser::GetPassword() const { return m_parts[kPassword].Text(); }
 std::wstring CUriParser::GetUrlPath() const { return m_parts[kUrlPath].Text(); }
 std::wstring CUriParser::GetExtraInfo() const { return m_parts[kExtraInfo].Text(); }
+std::wstring_view CUriParser::GetUrlPathView() const { return m_parts[kUrlPath].View(); }
+std::wstring_view CUriParser::GetExtraInfoView() const { return m_parts[kExtraInfo].View(); }
 LONG CUriParser::GetSchemeNumber() const { return m_components->nScheme; }
 INTERNET_PORT CUriParser::GetPort() const { return m_components->nPort; }
 

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/WinInet.h"
 
@@ -30,6 +31,10 @@ class CUriParser {
   std::wstring GetExtraInfo() const;
   LONG GetSchemeNumber() const;
   INTERNET_PORT GetPort() const;
+  // The path and extra information without a copy: views of this parser's
+  // buffers, valid while it lives.
+  std::wstring_view GetUrlPathView() const;
+  std::wstring_view GetExtraInfoView() const;
 
   static bool IsKnownScheme(const std::wstring& uri, DWORD flags);
   static bool IsHttpScheme(const std::wstring& uri, DWORD flags);
@@ -45,9 +50,10 @@ class CUriParser {
     std::unique_ptr<wchar_t[]> buffer;
     DWORD announced = 0;
     DWORD length = 0;
-    std::wstring Text() const {
-      return length ? std::wstring(buffer.get(), length) : std::wstring();
+    std::wstring_view View() const {
+      return length ? std::wstring_view(buffer.get(), length) : std::wstring_view();
     }
+    std::wstring Text() const { return std::wstring(View()); }
   };
   enum { kScheme, kHost, kUserName, kPassword, kUrlPath, kExtraInfo, kComponents };
 
