@@ -16,12 +16,16 @@ bool IsUnreserved(int c) {
          c == '.' || c == '_' || c == '~';
 }
 
+// Whether path[i] starts an escape: "%" and two hex digits.
+bool IsEscape(std::wstring_view path, std::size_t i) {
+  return path[i] == L'%' && i + 2 < path.size() && HexValue(path[i + 1]) >= 0 &&
+         HexValue(path[i + 2]) >= 0;
+}
+
 // The unreserved character %XX at path[i] stands for, or -1.
 int UnreservedEscape(std::wstring_view path, std::size_t i) {
-  if (path[i] != L'%' || i + 2 >= path.size()) return -1;
-  const int high = HexValue(path[i + 1]), low = HexValue(path[i + 2]);
-  if (high < 0 || low < 0) return -1;
-  const int c = high * 16 + low;
+  if (!IsEscape(path, i)) return -1;
+  const int c = HexValue(path[i + 1]) * 16 + HexValue(path[i + 2]);
   return IsUnreserved(c) ? c : -1;
 }
 
@@ -47,16 +51,22 @@ bool NeedsWork(std::wstring_view path) {
 // end of out (never past the root, where the path's part of out begins),
 // so each character is searched and removed at most once: linear.
 void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
+  // A "%" that starts no escape stays as it is, and so does an escape of a
+  // hex digit that would make it start one ("%6%61" is not "%6a"), which a
+  // server's one decoding does not do and a second normalising would.
   std::wstring decoded;
   decoded.reserve(path.size());
+  std::size_t stray = std::wstring::npos;  // in decoded, the last such "%"
   for (std::size_t i = 0; i < path.size(); ++i) {
     const int c = UnreservedEscape(path, i);
-    if (c >= 0) {
+    const bool hexDigit = c >= 0 && HexValue(static_cast<wchar_t>(c)) >= 0;
+    if (c >= 0 && !(hexDigit && stray != std::wstring::npos && decoded.size() - stray <= 2)) {
       decoded += static_cast<wchar_t>(c);
       i += 2;
-    } else {
-      decoded += path[i];
+      continue;
     }
+    if (path[i] == L'%' && !IsEscape(path, i)) stray = decoded.size();
+    decoded += path[i];
   }
   const std::size_t root = out->size();  // where the path begins in out
   std::size_t start = 1;                  // the first segment, after the leading "/"

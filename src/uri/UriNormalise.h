@@ -7,7 +7,9 @@
 // ".", "_" and "~" is decoded (either case of hex digits), then dot
 // segments are removed as RFC 3986 (5.2.4) removes them, above the root
 // dropped. Every other escape keeps its bytes (%2F stays: it is no
-// separator to a server), and the query and fragment stay as written.
+// separator to a server), as does an escape whose hex digit would make a
+// "%" that starts no escape start one ("%6%61" is not "%6a": a server
+// decodes once); the query and fragment stay as written.
 // The result is never longer than the subject, and normalising it again
 // changes nothing. Stateless; thread-safe.
 #pragma once
