@@ -50,6 +50,8 @@ TEST(UrlCrackTest, SplitsUrlsIntoDecodedComponents) {
       // newlines dropped, "\" as "/" before the query.
       {L" \x01ht\ttp:\\\\u@Evil.test:0080\\a\n\\b?q\\#f\\ \x1f",
        L"http|3|u||evil.test|80|/a/b|?q\\#f\\"},
+      // A decoded "%5C" is no separator: only "\" as written becomes "/".
+      {L"http://a.example\\p%5Cq%2F\\r%", L"http|3|||a.example|80|/p\\q//r%|"},
       {L"ftp://a\\b@files.example/pub", L"ftp|1|a\\b||files.example|21|/pub|"},
       {L"about:blank", L"about|-1||||0|blank|"},
   };
@@ -115,6 +117,8 @@ TEST(UrlCanonicalizeTest, ResolvesDotSegmentsEscapesAndFailsWhenTheResultDoesNot
       {L"http://a.example/q?x=<1>&y=a/../b#f g", L"http://a.example/q?x=%3C1%3E&y=a/../b#f%20g"},
       {L"http://a.example/x&y+z", L"http://a.example/x&y+z"},
       {L"\thttp:\\\\u:@3232235521:80\\a\\..\\b", L"http://u@192.168.0.1/b"},
+      {L"http://a.example\\a\\.\\b\\..\\c%5C..%2F\\", L"http://a.example/a/c%5C..%2F/"},
+      {L"ftp://a.example/a\\..\\b/x/..", L"ftp://a.example/a%5C..%5Cb/"},
       {L"https://:@[0:0::1]:443", L"https://[::1]/"},
       {L"ftp://a.example:021/x", L"ftp://a.example:021/x"},
       {L"about:blank", L"about:blank"},
