@@ -24,7 +24,7 @@ struct UrlSpans {
   std::wstring_view host;
   std::wstring_view port;  // after ":" (may be empty)
   bool hasPort = false;
-  std::wstring_view path;
+  std::wstring_view path;   // as written ("\" is a separator for http and https)
   std::wstring_view extra;  // from the first "?" or "#" after the authority to the end
 };
 
@@ -37,7 +37,6 @@ std::wstring_view CleanUrl(std::wstring_view url, std::wstring* storage);
 // Splits a cleaned url; false (with the Windows error in *error) when it has
 // no scheme.
 bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error);
-
 
 INTERNET_SCHEME SchemeNumber(std::wstring_view scheme);
 INTERNET_PORT DefaultPort(INTERNET_SCHEME scheme);

@@ -2,12 +2,13 @@
 // it is built from at once, into six owned component buffers, and answers
 // with copies; the static shortcuts ask only for the component they need
 // (a scheme question reads only the text up to the first ":"), so a long
-// address costs one pass, not six copies. A URI the cracker rejects reads as empty components and
-// scheme number 0, except that an address whose scheme was recognised but
-// whose host or port a browser would refuse keeps its scheme: an http
-// address that cannot be read is still an http address, to be scanned, not
-// passed as "no http". Not shared between threads; lives for one question
-// (the static shortcuts build one, ask, and drop it).
+// address costs one pass, not six copies. A URI the cracker rejects reads
+// as empty components and scheme number 0, except that an address whose
+// scheme was recognised but whose host or port a browser would refuse
+// keeps its scheme: an http address that cannot be read is still an http
+// address, to be scanned, not passed as "no http". Not shared between
+// threads; lives for one question (the static shortcuts build one, ask,
+// and drop it).
 #pragma once
 
 #include <memory>
