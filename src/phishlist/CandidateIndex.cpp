@@ -158,29 +158,42 @@ void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
   }
 
   // The grams ending at each position come from a rolling window of the
-  // last four characters (seven bits each) and the count of them that are
-  // not 0, so each position costs a few operations and, for each gram
-  // length in use, one look at the filter.
+  // last four characters (seven bits each) and the count of the last
+  // characters that are not 0, so each position costs a few operations
+  // and, for each gram length in use, one look at the filter.
   std::vector<std::uint32_t> atoms;
+  // The atoms filed under the q-gram ending at e that occur where it does.
+  const auto gramAt = [&](std::size_t e, unsigned q, std::uint32_t key) {
+    const std::uint32_t bit = FilterBit(key) & m_filterMask;
+    if (!(m_gramFilter[bit >> 6] & (std::uint64_t{1} << (bit & 63)))) return;
+    const Slot* slot = Probe(key);
+    if (!slot) return;
+    const std::size_t p = e + 1 - q;  // where the gram starts
+    for (std::uint32_t f = slot->first; f < slot->first + slot->count; ++f) {
+      const Atom& a = m_atoms[m_filed[f]];
+      if (p < a.anchor || p - a.anchor + a.length > folded.size()) continue;
+      if (std::memcmp(folded.data() + p - a.anchor, m_text.data() + a.text, a.length) == 0)
+        atoms.push_back(m_filed[f]);
+    }
+  };
+  constexpr std::uint32_t kWindow = (1u << (7 * kGram)) - 1;
   std::uint32_t window = 0;
   unsigned run = 0;
-  for (std::size_t e = 0; e < folded.size(); ++e) {
-    const unsigned char c = static_cast<unsigned char>(folded[e]);
-    window = ((window << 7) | c) & ((1u << (7 * kGram)) - 1);
-    run = c ? std::min(run + 1, kGram) : 0;
-    for (unsigned lengths = m_gramLengths & ((2u << run) - 1); lengths; lengths &= lengths - 1) {
-      const unsigned q = static_cast<unsigned>(__builtin_ctz(lengths));
-      const std::uint32_t key = (q << 28) | ((window & ((1u << (7 * q)) - 1)) << (7 * (kGram - q)));
-      const std::uint32_t bit = FilterBit(key) & m_filterMask;
-      if (!(m_gramFilter[bit >> 6] & (std::uint64_t{1} << (bit & 63)))) continue;
-      const Slot* slot = Probe(key);
-      if (!slot) continue;
-      const std::size_t p = e + 1 - q;  // where the gram starts
-      for (std::uint32_t f = slot->first; f < slot->first + slot->count; ++f) {
-        const Atom& a = m_atoms[m_filed[f]];
-        if (p < a.anchor || p - a.anchor + a.length > folded.size()) continue;
-        if (std::memcmp(folded.data() + p - a.anchor, m_text.data() + a.text, a.length) == 0)
-          atoms.push_back(m_filed[f]);
+  if (m_gramLengths == 1u << kGram) {  // every atom filed under a whole gram: the usual list
+    for (std::size_t e = 0; e < folded.size(); ++e) {
+      const unsigned char c = static_cast<unsigned char>(folded[e]);
+      window = ((window << 7) | c) & kWindow;
+      run = c ? std::min(run + 1, kGram) : 0;
+      if (run == kGram) gramAt(e, kGram, (kGram << 28) | window);
+    }
+  } else {
+    for (std::size_t e = 0; e < folded.size(); ++e) {
+      const unsigned char c = static_cast<unsigned char>(folded[e]);
+      window = ((window << 7) | c) & kWindow;
+      run = c ? std::min(run + 1, kGram) : 0;
+      for (unsigned lengths = m_gramLengths & ((2u << run) - 1); lengths; lengths &= lengths - 1) {
+        const unsigned q = static_cast<unsigned>(__builtin_ctz(lengths));
+        gramAt(e, q, (q << 28) | ((window & ((1u << (7 * q)) - 1)) << (7 * (kGram - q))));
       }
     }
   }

@@ -86,9 +86,10 @@ void AppendResolved(std::wstring& out, std::wstring_view path, bool special) {
     const bool last = slash == path.size();
     const std::wstring_view segment = path.substr(pos, slash - pos);
     trailingSlash = false;
-    if (segment == L".") {
+    // Compared by length first: this runs for every segment.
+    if (segment.size() == 1 && segment[0] == L'.') {
       trailingSlash = true;
-    } else if (segment == L"..") {
+    } else if (segment.size() == 2 && segment[0] == L'.' && segment[1] == L'.') {
       if (!segments.empty()) segments.pop_back();
       trailingSlash = true;
     } else if (!(last && segment.empty())) {

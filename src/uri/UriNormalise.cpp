@@ -1,5 +1,6 @@
 #include "uri/UriNormalise.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -29,7 +30,9 @@ int UnreservedEscape(std::wstring_view path, std::size_t i) {
   return IsUnreserved(c) ? c : -1;
 }
 
-bool IsDotSegment(std::wstring_view segment) { return segment == L"." || segment == L".."; }
+bool IsDotSegment(std::wstring_view segment) {
+  return (segment.size() == 1 || segment.size() == 2) && segment[0] == L'.' && segment.back() == L'.';
+}
 
 // Whether the path (which starts with "/") holds anything to normalise:
 // an unreserved escape, or a "." or ".." segment as written (without
@@ -58,6 +61,10 @@ void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
   decoded.reserve(path.size());
   std::size_t stray = std::wstring::npos;  // in decoded, the last such "%"
   for (std::size_t i = 0; i < path.size(); ++i) {
+    const std::size_t percent = std::min(path.find(L'%', i), path.size());
+    decoded.append(path.substr(i, percent - i));  // the run up to the next "%"
+    i = percent;
+    if (i == path.size()) break;
     const int c = UnreservedEscape(path, i);
     const bool hexDigit = c >= 0 && HexValue(static_cast<wchar_t>(c)) >= 0;
     if (c >= 0 && !(hexDigit && stray != std::wstring::npos && decoded.size() - stray <= 2)) {
@@ -75,7 +82,8 @@ void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
     const bool last = end == std::wstring::npos;
     if (last) end = decoded.size();
     const std::wstring_view segment(decoded.data() + start, end - start);
-    if (segment == L".." && out->size() > root) out->resize(out->rfind(L'/'));
+    if (segment.size() == 2 && IsDotSegment(segment) && out->size() > root)
+      out->resize(out->rfind(L'/'));
     if (IsDotSegment(segment)) {
       if (last) *out += L'/';  // "/a/." and "/a/b/.." end in "/"
     } else {
