@@ -3,6 +3,8 @@
 // the IPv4 and IPv6 parsers (UrlIpAddress.cpp).
 #include "platform/UrlHost.h"
 
+#include <utility>
+
 #include "platform/Utf8.h"
 
 namespace ostrel::platform {
@@ -56,6 +58,31 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
   if (!text.empty() && text[0] == L'[') {
     if (text.size() < 2 || text.back() != L']') return false;
     return ParseIpv6(text.substr(1, text.size() - 2), host);
+  }
+  // The usual host, ASCII without escapes or A-labels, maps to itself
+  // lower-cased: checked and written in one pass each, with no IDNA.
+  bool plain = !text.empty();
+  for (wchar_t c : text) {
+    if (c < 0 || c >= 0x80 || c == L'%') {
+      plain = false;
+      break;
+    }
+    if (IsForbidden(c)) return false;  // escapes aside, decoding would leave it
+  }
+  // An A-label ("xn--" at the start of a label) is checked by IDNA.
+  for (std::size_t start = 0; plain && start <= text.size();) {
+    const std::wstring_view label = text.substr(start, text.find(L'.', start) - start);
+    plain = !(label.size() >= 4 && (label[0] | 0x20) == L'x' && (label[1] | 0x20) == L'n' &&
+              label[2] == L'-' && label[3] == L'-');
+    start += label.size() + 1;
+  }
+  if (plain) {
+    std::wstring ascii(text);
+    for (wchar_t& c : ascii)
+      if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
+    if (EndsInNumber(ascii)) return ParseIpv4(ascii, host);
+    *host = std::move(ascii);
+    return true;
   }
   const std::wstring domain = PercentDecode(text);
   // ASCII passes IDNA unchanged but for case, so a forbidden ASCII code point

@@ -118,12 +118,17 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
     }
     std::size_t colon = std::wstring_view::npos;
     if (spans->special) {
-      // The host ends at the first ':' that is not inside brackets.
-      bool inBrackets = false;
-      for (std::size_t k = 0; k < authority.size() && colon == std::wstring_view::npos; ++k) {
-        if (authority[k] == L'[') inBrackets = true;
-        if (authority[k] == L']') inBrackets = false;
-        if (authority[k] == L':' && !inBrackets) colon = k;
+      // The host ends at the first ':' that is not inside brackets; with no
+      // "[" before the first ':', that is the one.
+      colon = authority.find(L':');
+      if (authority.substr(0, colon).find(L'[') != std::wstring_view::npos) {
+        colon = std::wstring_view::npos;
+        bool inBrackets = false;
+        for (std::size_t k = 0; k < authority.size() && colon == std::wstring_view::npos; ++k) {
+          if (authority[k] == L'[') inBrackets = true;
+          if (authority[k] == L']') inBrackets = false;
+          if (authority[k] == L':' && !inBrackets) colon = k;
+        }
       }
     } else if (!authority.empty() && authority[0] == L'[') {
       const std::size_t close = authority.find(L']');

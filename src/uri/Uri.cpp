@@ -123,14 +123,16 @@ const std::wstring& CUri::GetBareUri() const {
   });
 }
 
-std::wstring CUri::GetBareHost() const { return ToLowerAscii(MakeBare(GetHost())); }
+const std::wstring& CUri::GetBareHost() const {
+  return Cached(m_bareHost, [this] { return ToLowerAscii(MakeBare(GetHost())); });
+}
 
 bool CUri::IsSameSite(const CUri& other) const {
   // An http address a browser refuses has no host: it is no site, so it is
   // never taken for the flagged site or the warning pages' own.
   if ((HasHttpScheme() && GetHost().empty()) || (other.HasHttpScheme() && other.GetHost().empty()))
     return false;
-  const std::wstring host = GetBareHost(), otherHost = other.GetBareHost();
+  const std::wstring &host = GetBareHost(), &otherHost = other.GetBareHost();
   const std::wstring &bare = GetBareUri(), &otherBare = other.GetBareUri();
   auto same = [](const std::wstring& a, const std::wstring& b) {
     return !a.empty() && !b.empty() && a == b;

@@ -35,7 +35,7 @@ class CUri {
   std::wstring GetHost() const;
   // Lower-cased bare forms: no scheme, no single trailing "/".
   const std::wstring& GetBareUri() const;
-  std::wstring GetBareHost() const;
+  const std::wstring& GetBareHost() const;
 
   // True when the bare host or bare URI of one equals either of the other's
   // (empty forms never match); an http address a browser would refuse is
@@ -78,7 +78,7 @@ class CUri {
   const std::wstring& Cached(CachedForm& form, Derive derive) const;
 
   std::wstring m_uri;
-  mutable CachedForm m_canonical, m_host, m_bare;
+  mutable CachedForm m_canonical, m_host, m_bare, m_bareHost;
   std::wstring m_hashKey;       // computed for the held URI
   std::wstring m_foundHashKey;  // carried by the URI and equal to the computed one
 };
