@@ -1,8 +1,9 @@
 // The HTTP client of platform/WinInet.h over libcurl. A request performs
 // the whole transfer in InternetOpenUrlW (one easy handle in a multi handle
-// of its own, both freed before it returns) and keeps the status and body
-// for HttpQueryInfoW and InternetReadFile. Handles are numbers looked up in one table, so a stale
-// or foreign handle is refused rather than dereferenced.
+// of its own, both freed before it returns) and keeps the status, the
+// target of a redirect left to the caller and the body for HttpQueryInfoW
+// and InternetReadFile. Handles are numbers looked up in one table, so a
+// stale or foreign handle is refused rather than dereferenced.
 #include <curl/curl.h>
 
 #include <algorithm>
