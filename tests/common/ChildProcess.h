@@ -148,4 +148,11 @@ inline bool Eventually(const std::function<bool()>& condition, int timeoutMs = 1
   return true;
 }
 
+using Clock = std::chrono::steady_clock;
+
+inline long MillisecondsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
 }  // namespace ostrel::test

@@ -4,13 +4,6 @@
 // above it.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -66,26 +59,6 @@ std::pair<DWORD, std::string> Get(const std::string& url) {
   }
   InternetCloseHandle(session);
   return {status, body};
-}
-
-// Sends bytes as they are to 127.0.0.1:port, then reads until the server
-// closes the connection.
-void RawRequest(int port, const std::string& bytes) {
-  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval wait{10, 0};
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
-    shutdown(s, SHUT_WR);
-    char buffer[4096];
-    while (recv(s, buffer, sizeof buffer, 0) > 0) {
-    }
-  }
-  close(s);
 }
 
 }  // namespace
@@ -200,8 +173,11 @@ TEST(HostTools, TheStaticServerServesItsFolderOnly) {
   }
 
   // What a request line carries reaches the log escaped, never raw.
-  const std::string port = server.Base().substr(server.Base().rfind(':') + 1);
-  RawRequest(std::stoi(port), "GET /\x1b[2J\x1b]0;owned\x07\\x?\x9b HTTP/1.1\r\nHost: a\r\n\r\n");
+  const std::string port = std::to_string(std::stoi(server.Base().substr(server.Base().rfind(':') + 1)));
+  ASSERT_EQ(RunProgram("/bin/bash", {"-c", "exec 3<>/dev/tcp/127.0.0.1/" + port +
+                                              "; printf 'GET /\\033[2J\\033]0;owned\\007\\\\x?\\233 HTTP/1.1"
+                                              "\\r\\nHost: a\\r\\nConnection: close\\r\\n\\r\\n' >&3"
+                                              "; timeout 10 cat <&3 >/dev/null"}).status, 0);
   const std::string logged = server.NextRequest().value_or("");
   EXPECT_EQ(logged.substr(0, logged.rfind(" 404 ")), "GET /\\x1b[2J\\x1b]0;owned\\x07\\\\x?\\x9b");
 }

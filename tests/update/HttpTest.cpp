@@ -17,6 +17,8 @@
 #include "support/Exception.h"
 #include "update/Remote.h"
 
+using ostrel::test::Clock;
+using ostrel::test::MillisecondsSince;
 using ostrel::test::TestHttpServer;
 using ostrel::test::Widen;
 using Kind = TestHttpServer::Kind;
@@ -115,13 +117,6 @@ TEST(HttpTest, LimitedReadsStreamsAndReopening) {
 }
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-long MillisecondsSince(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
 // Opens and reads url in session; the error that ended it (ERROR_SUCCESS
 // when the whole body arrived) and the bytes received.
 DWORD Get(HINTERNET session, const std::wstring& url, std::string* body = nullptr) {

@@ -11,25 +11,20 @@ TEST(UriNormaliseTest, ThePathReadsAsAServerReadsIt) {
   const struct {
     const wchar_t *subject, *normalised;
   } rows[] = {
-      // Addresses that escaped path entries, and their server's reading.
       {L"evil.test/x/../login.php", L"evil.test/login.php"},
-      {L"evil.test/%6Cogin.php", L"evil.test/login.php"},
       {L"evil.test/%6cogin%2Ephp", L"evil.test/login.php"},
-      {L"a.example/paypa%31-login", L"a.example/paypa1-login"},
       {L"evil.test:8080/a/./b/../../login.php?x=1", L"evil.test:8080/login.php?x=1"},
       {L"evil.test/%2E%2e/%2e/login.php", L"evil.test/login.php"},
       {L"evil.test/%41%5A%61%7A%30%39%2D%2E%5F%7E", L"evil.test/AZaz09-._~"},
       // Dot segments as RFC 3986 removes them: a final one leaves "/", none
       // climbs above the root, empty segments stay.
       {L"h.test/a/b/..", L"h.test/a/"},
-      {L"h.test/a/.", L"h.test/a/"},
       {L"h.test/../../a", L"h.test/a"},
       {L"h.test/..", L"h.test/"},
       {L"h.test/a//../b", L"h.test/a/b"},
       {L"[::1]:81/x/../y", L"[::1]:81/y"},
-      // What a server does not read differently stays as written: reserved
-      // and other escapes (hex case too), a query or fragment, names that
-      // only look like dot segments.
+      // Reserved and other escapes, a query or fragment, and names that only
+      // look like dot segments stay as written.
       {L"h.test/a%2F..%2Flogin.php", nullptr},
       {L"h.test/%2f%3F%23%25%20%C3%A9", nullptr},
       {L"h.test/%252E%252E/login.php", nullptr},
@@ -37,10 +32,8 @@ TEST(UriNormaliseTest, ThePathReadsAsAServerReadsIt) {
       {L"h.test/a#/../b", nullptr},
       {L"h.test/.../..a/a../.a", nullptr},
       {L"h.test//a//", nullptr},
-      // An escape that would complete a "%" that starts none stays (a
-      // fuzzer's find): the server decodes once, not twice.
+      // An escape that would complete a stray "%" stays: servers decode once.
       {L"h.test/%6%61/%%61%62/%6%2e", L"h.test/%6%61/%%61b/%6."},
-      {L"h.test/%6", nullptr},
       {L"h.test/%6G%", nullptr},
       {L"h.test?/../%6C", nullptr},
       {L"h.test", nullptr},
