@@ -1,7 +1,7 @@
 // HTTP fetching against a real server on 127.0.0.1: what a fetch yields for
 // each kind of answer (errors, redirects, caps, stalls, cut bodies), what
-// each request carries, limited reads, abandoning a transfer, and the
-// handle rules of the platform's client.
+// each request carries, limited reads, redirects left to the caller,
+// abandoning a transfer, and the handle rules of the platform's client.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +14,7 @@
 #include "platform/InternetAbort.h"
 #include "platform/Testing.h"
 #include "platform/WinError.h"
+#include "platform/WinInet.h"
 #include "support/Exception.h"
 #include "update/Remote.h"
 
@@ -186,6 +187,53 @@ TEST(HttpTest, AnAbortEventAbandonsTheSessionsTransfersWithinASecond) {
   EXPECT_FALSE(InternetSetAbortEvent(quit, quit));  // not a session
   InternetCloseHandle(session);
   CloseHandle(quit);
+}
+
+// INTERNET_FLAG_NO_AUTO_REDIRECT: the 3xx comes back unfollowed, and
+// HTTP_QUERY_LOCATION tells its target, resolved, under the text queries' rules.
+TEST(HttpTest, ARedirectLeftToTheCallerComesBackWithItsTarget) {
+  TestHttpServer server;
+  server.Answer("/hop", Kind::Redirect, "/next?q=1");
+  server.Answer("/away", Kind::Redirect, "http://elsewhere.localhost:1/x");
+  server.Serve("/next", "next");
+  const HINTERNET session = InternetOpenW(L"t", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  const struct {
+    const char* path;
+    DWORD flags;
+    DWORD status;
+    std::wstring location;  // empty: the query finds none
+  } rows[] = {
+      {"/hop", INTERNET_FLAG_NO_AUTO_REDIRECT, 302, server.WideUrl("/next?q=1")},
+      {"/away", INTERNET_FLAG_NO_AUTO_REDIRECT, 302, L"http://elsewhere.localhost:1/x"},
+      {"/hop", 0, 200, L""},  // followed, as without the flag
+      {"/next", INTERNET_FLAG_NO_AUTO_REDIRECT, 200, L""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.path) + (row.flags ? " unfollowed" : " followed"));
+    const HINTERNET response =
+        InternetOpenUrlW(session, server.WideUrl(row.path).c_str(), nullptr, 0, row.flags, 0);
+    ASSERT_NE(response, nullptr);
+    DWORD status = 0, size = sizeof status;
+    HttpQueryInfoW(response, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+    EXPECT_EQ(status, row.status);
+    // Too small a buffer tells the size needed, then the text comes.
+    wchar_t text[256] = {};
+    size = 4;
+    EXPECT_FALSE(HttpQueryInfoW(response, HTTP_QUERY_LOCATION, text, &size, nullptr));
+    EXPECT_EQ(GetLastError(), row.location.empty() ? ERROR_HTTP_HEADER_NOT_FOUND
+                                                   : ERROR_INSUFFICIENT_BUFFER);
+    if (!row.location.empty()) {
+      EXPECT_EQ(size, (row.location.size() + 1) * sizeof(wchar_t));
+      ASSERT_TRUE(HttpQueryInfoW(response, HTTP_QUERY_LOCATION, text, &size, nullptr));
+      EXPECT_EQ(std::wstring(text, size / sizeof(wchar_t)), row.location);
+      EXPECT_FALSE(HttpQueryInfoW(response, HTTP_QUERY_LOCATION | HTTP_QUERY_FLAG_NUMBER, text,
+                                  &size, nullptr));
+      EXPECT_EQ(GetLastError(), ERROR_HTTP_INVALID_QUERY_REQUEST);
+    }
+    InternetCloseHandle(response);
+  }
+  EXPECT_EQ(server.Count("/next"), 2) << "the unfollowed hops asked nothing of their target";
+  InternetCloseHandle(session);
 }
 
 TEST(HttpTest, HandleRulesOfThePlatformClient) {

@@ -3,8 +3,6 @@
 // the METADATA_URI chain, the program-update question, and the clock.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <random>
 
 #include "platform/Testing.h"
@@ -181,10 +179,7 @@ TEST(RemoteMDTest, AutomaticConfigurationFollowsTheMetadataAddressTenLevels) {
 TEST(RemoteMDTest, ANewerProgramIsOfferedAtMostOnceADay) {
   UpdateSite site;
   const std::string opened = TestRoot() + "/opened";
-  const std::string opener = TestRoot() + "/opener.sh";
-  ASSERT_TRUE(WriteFileBytes(opener, "#!/bin/sh\necho \"$1\" > " + opened + "\n"));
-  chmod(opener.c_str(), 0700);
-  ostrel::platform::testing::SetShellOpenCommand(opener);
+  UseOpener("echo \"$1\" > " + opened + "\n");
   site.Publish("BHO_VERSION=124\nBHO_UPD_URI=http://updates.test/setup.msi\n");
   CSettings::SetBHOUW(CRemoteMD::TodayStamp() - 1);
   ostrel::platform::testing::ScriptMessageBoxAnswers({IDYES});
@@ -207,10 +202,7 @@ TEST(RemoteMDTest, ANewerProgramIsOfferedAtMostOnceADay) {
 TEST(RemoteMDTest, OnlyAnHttpProgramUpdateAddressIsOpened) {
   UpdateSite site;
   const std::string opened = TestRoot() + "/opened-in-order";
-  const std::string opener = TestRoot() + "/appending-opener.sh";
-  ASSERT_TRUE(WriteFileBytes(opener, "#!/bin/sh\necho \"$1\" >> " + opened + "\n"));
-  chmod(opener.c_str(), 0700);
-  ostrel::platform::testing::SetShellOpenCommand(opener);
+  UseOpener("echo \"$1\" >> " + opened + "\n");
   // A setting written before metadata was checked, or typed by hand.
   CSettings::SetBHORemoteUpdUri(L"file:///home/user/.local/share/applications/evil.desktop");
   site.Publish("BHO_VERSION=124\n");

@@ -5,11 +5,14 @@
 // whatever ran before it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
 #include "common/Database.h"
 #include "common/HttpServer.h"
+#include "platform/Testing.h"
 #include "platform/WinReg.h"
 #include "settings/Settings.h"
 #include "update/AutoUpdate.h"
@@ -32,5 +35,13 @@ struct UpdateSite {
     server.Serve(path, Container(plain));
   }
 };
+
+// Makes the shell's "open" run this script body, the address as $1.
+inline void UseOpener(const std::string& body) {
+  const std::string script = TestRoot() + "/opener.sh";
+  WriteFileBytes(script, "#!/bin/sh\n" + body);
+  chmod(script.c_str(), 0700);
+  platform::testing::SetShellOpenCommand(script);
+}
 
 }  // namespace ostrel::test
