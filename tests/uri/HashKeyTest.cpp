@@ -58,7 +58,6 @@ TEST(HashKeyTest, IsTheMacOfTheHostAndEveryWayOfWritingTheHostVerifies) {
                                  L"http://" + std::wstring(300, L'h') + L".test/"};
   for (const std::wstring& other : others) {
     EXPECT_EQ(KeyOf(other).size(), 64u) << other;
-    EXPECT_NE(KeyOf(other), key) << other;
     EXPECT_FALSE(Verifies(other, key)) << other;
   }
 }
@@ -130,9 +129,7 @@ TEST(HashKeyTest, AllThreadsShareTheProcesssSecret) {
 }
 
 TEST(HashKeyTest, AKeyOfAnotherProcessNeverVerifies) {
-  // Even when the GUID source fails (its fallback text once stood in for
-  // the key material of every such process alike), each process has its own
-  // secret.
+  // Even when the GUID source fails, each process has its own secret.
   const std::string url = "http://www.example.com/";
   const std::string ours = ostrel::platform::ToUtf8(KeyOf(L"http://www.example.com/"));
   const std::vector<std::string> first =
@@ -141,11 +138,9 @@ TEST(HashKeyTest, AKeyOfAnotherProcessNeverVerifies) {
   const std::vector<std::string> second =
       Probe("--fail-guid " + url + " '" + url + "(" + first[0] + ")'");
   ASSERT_EQ(second.size(), 3u);
-  EXPECT_EQ(first[0].size(), 64u);
-  EXPECT_NE(first[0], second[0]);
-  EXPECT_NE(first[0], ours);
   EXPECT_FALSE(Verifies(L"http://www.example.com/", ostrel::platform::FromUtf8(first[0])));
-  // Each probe's own key verifies in it; ours does not, nor the other's.
+  // Each probe's own key verifies in it; ours does not, nor the other's:
+  // so the three keys differ.
   EXPECT_EQ(first[1] + second[1], "11");
   EXPECT_EQ(first[2], "0");
   EXPECT_EQ(second[2], "0");
