@@ -44,17 +44,6 @@ bool CyclesDone(const CTraceCapture& capture, std::size_t n) {
   return Eventually([&] { return capture.Count(kWaiting) >= n; });
 }
 
-// A child process's list, built on the parent's word: replies 1 once it
-// holds the new database (0 when it never does), and lives on until told.
-int ListChild(ChildProcess& self) {
-  std::uint32_t message = 0;
-  if (!self.Receive(&message, 20000)) return 2;
-  CPhishList list;
-  self.Send(Eventually([&] { return KindOf(list, L"http://new.test/") == LIST_KIND_BLACK; }, 20000) ? 1 : 0);
-  self.Receive(&message, 20000);
-  return 0;
-}
-
 // Version 1 installed and loaded at creation; version 2 on the server.
 void InstallVersionOne(UpdateSite& site, LONGLONG nextUpdate = -1) {
   ASSERT_TRUE(WriteLocalDatabase(kOldDb));
@@ -133,8 +122,6 @@ TEST(AutoUpdateTest, BadServersChangeNothingAndTheNextCycleTriesAgain) {
       {"far above the cap", [&] { site.Publish(huge, "/db"); }},
       {"endless", [&] { site.server.Answer("/db", Kind::Endless); }},
       {"stall", [&] { site.server.Answer("/db", Kind::Stall); }},
-      // Last, as it stays: a list not loaded yet keeps the file the others load from.
-      {"no entry, list not loaded", [&] { CSettings::SetDBLoadOnDemand(1); site.Publish("", "/db"); }},
   };
   CEvent done(false, true, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_EVENT", true);
   std::atomic<bool> stop{false};
@@ -160,6 +147,17 @@ TEST(AutoUpdateTest, BadServersChangeNothingAndTheNextCycleTriesAgain) {
     EXPECT_EQ(CSettings::GetTTNUP(0), -1);
     EXPECT_EQ(CSettings::GetLSTUD(0), kOldUpdate);
   }
+  // A list not loaded yet keeps the local file, which the others load from.
+  list.reset();
+  CSettings::SetDBLoadOnDemand(1);
+  site.Publish("", "/db");
+  const int tries = site.server.Count("/db");
+  capture.Clear();
+  list = std::make_unique<CPhishList>();
+  ASSERT_TRUE(CyclesDone(capture, 1));
+  EXPECT_GT(site.server.Count("/db"), tries);
+  EXPECT_EQ(ReadFileBytes(LocalDatabasePath()), Container(kOldDb));
+  EXPECT_EQ(CSettings::GetLSTUD(0), kOldUpdate);
   EXPECT_EQ(announcements, 0);
   // The same thread's next cycle, with the server mended, installs it.
   site.server.Serve("/db", good);
@@ -173,7 +171,16 @@ TEST(AutoUpdateTest, BadServersChangeNothingAndTheNextCycleTriesAgain) {
 TEST(AutoUpdateTest, TwoListsInTwoProcessesDownloadOnce) {
   ForgetThisProcessDownload();  // the children are forked before the site forgets it
   // Forked before the server's threads start; each builds its list on "go".
-  ChildProcess first(ListChild), second(ListChild);
+  const ChildProcess::Body body = [](ChildProcess& self) {
+    std::uint32_t message = 0;
+    if (!self.Receive(&message, 20000)) return 2;
+    CPhishList list;
+    const bool updated = Eventually([&] { return KindOf(list, L"http://new.test/") == LIST_KIND_BLACK; });
+    self.Send(updated ? 1 : 0);
+    self.Receive(&message, 20000);  // keeps the list until the parent has counted
+    return 0;
+  };
+  ChildProcess first(body), second(body);
   UpdateSite site;
   InstallVersionOne(site);
   first.Send(1);
@@ -265,14 +272,23 @@ TEST(AutoUpdateTest, ListsInTwoProcessesNeverDownloadOverAndOver) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ForgetThisProcessDownload();  // inherited by the child too
-    ChildProcess child(ListChild);
+    ChildProcess child([](ChildProcess& self) {
+      std::uint32_t message = 0;
+      if (!self.Receive(&message, 20000)) return 2;
+      CPhishList list;
+      if (!self.Send(1) || !self.Receive(&message, 20000)) return 3;
+      self.Send(Eventually([&] { return KindOf(list, L"http://new.test/") == LIST_KIND_BLACK; }) ? 1 : 0);
+      self.Receive(&message, 20000);  // keeps the list until the parent has counted
+      return 0;
+    });
     UpdateSite site;
     if (row.installed) InstallVersionOne(site, CRemoteMD::NowStamp(0) + 100000000);
     site.Publish(kNewDb, "/db");
     if (row.metadataUp) site.Publish("POLL_INTERVAL=1\n");
     else site.server.Serve("/md", "", 404);
     CTraceCapture capture;
-    ASSERT_TRUE(child.Send(1));
+    std::uint32_t reply = 0;
+    ASSERT_TRUE(child.Send(1) && child.Receive(&reply, 20000));  // its list is built first
     CPhishList first, second;
     ASSERT_TRUE(CyclesDone(capture, 2));
     if (row.manual) {
@@ -282,8 +298,7 @@ TEST(AutoUpdateTest, ListsInTwoProcessesNeverDownloadOverAndOver) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_EQ(site.server.Count("/db"), 1);
     CEvent(false, true, L"_OSTREL_ANTIPHISH_BHO_AUTOUPD_EVENT", true).Pulse();
-    std::uint32_t reply = 0;
-    ASSERT_TRUE(child.Receive(&reply, 30000));
+    ASSERT_TRUE(child.Send(1) && child.Receive(&reply, 20000));
     EXPECT_EQ(reply, 1u);
     for (CPhishList* list : {&first, &second}) {
       EXPECT_TRUE(Eventually([&] { return KindOf(*list, L"http://new.test/") == LIST_KIND_BLACK; }));
