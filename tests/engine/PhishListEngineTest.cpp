@@ -184,8 +184,9 @@ TEST_F(PhishListEngineTest, AddressesAServerReadsAsAListedOneAreBlockedAndShownA
   engine.Scan(L"http://a.example/paypa%31-login?x");
   engine.Scan(L"http://phish.test/x/../login.php");
   const std::vector<std::wstring> expected = {
-      kBlackHit + L"http://phish.test/%256Cogin.php", kBlackHit + L"http://a.example/paypa%2531-login%3Fx",
-      kBlackHit + L"http://phish.test/login.php"};  // the canonical form, as for every blocked address
+      kBlackHit + L"http://phish.test/%256Cogin.php",
+      kBlackHit + L"http://a.example/paypa%2531-login%3Fx",
+      kBlackHit + L"http://phish.test/login.php"};  // canonical, as for every blocked address
   EXPECT_EQ(browser.navigations, expected);
 }
 

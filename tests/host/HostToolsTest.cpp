@@ -173,11 +173,12 @@ TEST(HostTools, TheStaticServerServesItsFolderOnly) {
   }
 
   // What a request line carries reaches the log escaped, never raw.
-  const std::string port = std::to_string(std::stoi(server.Base().substr(server.Base().rfind(':') + 1)));
-  ASSERT_EQ(RunProgram("/bin/bash", {"-c", "exec 3<>/dev/tcp/127.0.0.1/" + port +
-                                              "; printf 'GET /\\033[2J\\033]0;owned\\007\\\\x?\\233 HTTP/1.1"
-                                              "\\r\\nHost: a\\r\\nConnection: close\\r\\n\\r\\n' >&3"
-                                              "; timeout 10 cat <&3 >/dev/null"}).status, 0);
+  const int port = std::stoi(server.Base().substr(server.Base().rfind(':') + 1));
+  const std::string send =  // bash's printf writes the octal escapes as bytes
+      "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) +
+      "; printf 'GET /\\033[2J\\033]0;owned\\007\\\\x?\\233 HTTP/1.1\\r\\nHost: a\\r\\n"
+      "Connection: close\\r\\n\\r\\n' >&3; timeout 10 cat <&3 >/dev/null";
+  ASSERT_EQ(RunProgram("/bin/bash", {"-c", send}).status, 0);
   const std::string logged = server.NextRequest().value_or("");
   EXPECT_EQ(logged.substr(0, logged.rfind(" 404 ")), "GET /\\x1b[2J\\x1b]0;owned\\x07\\\\x?\\x9b");
 }

@@ -27,9 +27,9 @@ std::string ReadmeRegScript() {
   std::string script;
   const std::string prefix = "\n    ostrel-reg ";
   for (std::size_t at = section; (at = readme.find(prefix, at)) < end;) {
-    const std::size_t stop = readme.find('\n', at + 1);
-    script += std::string("'") + OSTREL_REG_TOOL + "' " + readme.substr(at + prefix.size(), stop - at - prefix.size()) + "\n";
-    at = stop;
+    const std::size_t from = at + prefix.size();
+    at = readme.find('\n', from);
+    script += std::string("'") + OSTREL_REG_TOOL + "' " + readme.substr(from, at - from) + "\n";
   }
   return script;
 }
