@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "common/FakeBrowser.h"
+#include "common/PrivateFolder.h"
 #include "engine/PhishListEngine.h"
 #include "platform/Testing.h"
 #include "platform/Utf8.h"
@@ -45,38 +46,6 @@
 #include "uri/Uri.h"
 
 namespace {
-
-std::string* g_root = nullptr;
-pid_t g_owner = 0;
-
-void RemoveRoot() {
-  if (getpid() != g_owner || !g_root) return;
-  std::error_code ec;
-  std::filesystem::remove_all(*g_root, ec);
-}
-
-// Ahead of every static object of the program (the settings' defaults read
-// TMPDIR while being built).
-__attribute__((constructor(101))) void Isolate() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base == '/' ? base : "/tmp") + "/ostrel-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) {
-    std::perror("ostrel-bench: cannot create a private folder");
-    std::_Exit(1);
-  }
-  g_root = new std::string(pattern);
-  g_owner = getpid();
-  std::atexit(RemoveRoot);
-  const char* names[][2] = {{"HOME", "/home"},
-                            {"XDG_CONFIG_HOME", "/config"},
-                            {"XDG_RUNTIME_DIR", "/runtime"},
-                            {"TMPDIR", "/tmp"}};
-  for (auto& n : names) {
-    const std::string dir = *g_root + n[1];
-    mkdir(dir.c_str(), 0700);
-    setenv(n[0], dir.c_str(), 1);
-  }
-}
 
 enum Shape { kPath, kQuery, kDots, kEscapes, kHost, kShapes };
 const char* const kShapeNames[] = {"path", "query", "dots", "escapes", "host"};
@@ -170,7 +139,7 @@ bool WriteList(int hosts, const std::string& name) {
     text += "b ^([^/?\\x23@]*@)?" + host + "\\.?(:[0-9]+)?/login-" + std::to_string(i) + "\\.php\n";
   }
   text += "b /paypa1-login\n";
-  const std::string path = *g_root + "/tmp/" + name;
+  const std::string path = ostrel::bench::PrivateFolder() + "/tmp/" + name;
   std::ofstream(path, std::ios::binary) << CEncrypt(text).GetResult();
   return CSettings::SetDBFileName(ostrel::platform::FromUtf8(path)) &&
          CSettings::SetBlackRedirectUri(L"http://warn.example/black.html") &&
