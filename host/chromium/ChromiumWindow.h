@@ -33,8 +33,12 @@ class CChromiumWindow final : public host::CBrowserSite {
   TabAnswer BeforeNavigate(std::int64_t tabId, const std::wstring& url);
   // The tab's location becomes url, then NavigateComplete2.
   TabAnswer Committed(std::int64_t tabId, const std::wstring& url);
-  // The tab's location only; no event.
-  void Completed(std::int64_t tabId, const std::wstring& url) { m_locations[tabId] = url; }
+  // The tab's location becomes url, then NavigateComplete2 once more: a
+  // tab whose earlier events were missed (the extension started late) is
+  // scanned all the same.
+  TabAnswer Completed(std::int64_t tabId, const std::wstring& url) { return Committed(tabId, url); }
+  // The tab's location only; no event (what a skipped event leaves behind).
+  void SetLocation(std::int64_t tabId, const std::wstring& url) { m_locations[tabId] = url; }
   void ForgetTab(std::int64_t tabId) { m_locations.erase(tabId); }
 
   // IWebBrowser2

@@ -9,6 +9,8 @@ namespace ostrel::chromium {
 inline constexpr char kHostName[] = "org.ostrel.antiphish";
 inline constexpr char kHostDescription[] = "Ostrel anti-phishing filter for Chromium";
 inline constexpr char kHostProgram[] = "ostrel-chromium-host";
+// The build copies the extension beside the host, under this name.
+inline constexpr char kExtensionFolder[] = "chromium-extension";
 inline constexpr char kExtensionId[] = "kkbbcamifbbpgpliadehmfpboejmedcg";
 inline constexpr char kAllowedOrigin[] = "chrome-extension://kkbbcamifbbpgpliadehmfpboejmedcg/";
 

@@ -22,6 +22,7 @@ const Kind kKinds[] = {
     {"before-navigate", MessageType::BeforeNavigate, true, true},
     {"committed", MessageType::Committed, true, true},
     {"completed", MessageType::Completed, true, true},
+    {"blocked", MessageType::Blocked, true, true},
     {"tab-removed", MessageType::TabRemoved, true, false},
     {"tools", MessageType::Tools, false, false},
     {"window-removed", MessageType::WindowRemoved, false, false},
@@ -90,6 +91,16 @@ DecodeResult Decode(const std::string& text, Message* message, std::string* why)
     const auto truncated = object.find("truncated");
     decoded.truncated = truncated != object.end() && truncated->is_boolean() &&
                         truncated->get<bool>();
+    // Older extensions send no frameId: their events are the tab's own.
+    if (object.contains("frameId") && !Integer(object, "frameId", &decoded.frameId)) {
+      *why = "a \"" + name + "\" message with a frameId that is no whole number";
+      return DecodeResult::Ignored;
+    }
+  }
+  if (kind->type == MessageType::Window) {
+    const auto digest = object.find("rulesDigest");
+    if (digest != object.end() && digest->is_string())
+      decoded.rulesDigest = digest->get<std::string>().substr(0, 64);
   }
   *message = std::move(decoded);
   return DecodeResult::Ok;
@@ -101,6 +112,15 @@ std::string EncodeHello(long pid, std::size_t helpers) {
 
 std::string EncodeNavigate(std::int64_t tabId, const std::wstring& url) {
   return Dump(json{{"type", "navigate"}, {"tabId", tabId}, {"url", platform::ToUtf8(url)}});
+}
+
+bool IsNavigation(MessageType type) {
+  return type == MessageType::BeforeNavigate || type == MessageType::Committed ||
+         type == MessageType::Completed || type == MessageType::Blocked;
+}
+
+std::string EncodeAllow(std::int64_t tabId, std::int64_t frameId, const std::wstring& url) {
+  return Dump(json{{"type", "allow"}, {"tabId", tabId}, {"frameId", frameId}, {"url", platform::ToUtf8(url)}});
 }
 
 std::string EncodeStop(std::int64_t tabId) {

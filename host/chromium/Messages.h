@@ -11,10 +11,11 @@
 namespace ostrel::chromium {
 
 enum class MessageType {
-  Window,          // windowId: the browser window this host serves
-  BeforeNavigate,  // tabId, url: a top-level navigation is about to start
-  Committed,       // tabId, url: it committed; the tab's location is url
-  Completed,       // tabId, url: it finished loading
+  Window,          // windowId, rulesDigest: the browser window this host serves
+  BeforeNavigate,  // tabId, frameId, url: a navigation of the tab or a frame is about to start
+  Committed,       // tabId, frameId, url: it committed (frame 0: the tab's location is url)
+  Completed,       // tabId, frameId, url: it finished loading
+  Blocked,         // tabId, frameId, url: a rule stopped it before the request left
   TabRemoved,      // tabId
   Tools,           // the toolbar button: the filter's Tools-menu command
   WindowRemoved,   // the window closed
@@ -24,9 +25,14 @@ struct Message {
   MessageType type = MessageType::Tools;
   std::int64_t windowId = 0;  // Window only
   std::int64_t tabId = 0;     // the tab's messages only
-  std::wstring url;           // BeforeNavigate, Committed, Completed
+  std::int64_t frameId = 0;   // navigation messages: 0 the tab itself, else one of its frames
+  std::wstring url;           // navigation messages
   bool truncated = false;     // the extension cut a longer url
+  std::string rulesDigest;    // Window: the digest of the rules the extension has in place
 };
+
+// Whether a message is about one navigation of a tab (it has a frameId and a url).
+bool IsNavigation(MessageType type);
 
 enum class DecodeResult {
   Ok,           // *message is filled
@@ -40,5 +46,7 @@ DecodeResult Decode(const std::string& text, Message* message, std::string* why)
 std::string EncodeHello(long pid, std::size_t helpers);
 std::string EncodeNavigate(std::int64_t tabId, const std::wstring& url);
 std::string EncodeStop(std::int64_t tabId);
+// The filter lets a navigation a rule blocked go on.
+std::string EncodeAllow(std::int64_t tabId, std::int64_t frameId, const std::wstring& url);
 
 }  // namespace ostrel::chromium

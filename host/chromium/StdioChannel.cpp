@@ -1,6 +1,7 @@
 #include "chromium/StdioChannel.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ StdioChannel OpenStdioChannel() {
     for (;;) {
       const ssize_t n = read(STDIN_FILENO, into, size);
       if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+    }
+  };
+  channel.wait = [](int ms) -> int {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    for (;;) {
+      const int n = poll(&input, 1, ms);
+      if (n >= 0 || errno != EINTR) return n;
     }
   };
   channel.out = [protocol](const char* bytes, std::size_t size) {

@@ -6,6 +6,8 @@
 // Open once, on the main thread, before any other thread starts.
 #pragma once
 
+#include <functional>
+
 #include "chromium/MessageReader.h"
 #include "chromium/MessageWriter.h"
 
@@ -13,6 +15,9 @@ namespace ostrel::chromium {
 
 struct StdioChannel {
   CMessageReader::Source in;
+  // Waits up to ms milliseconds (0: only looks) for input to read: > 0 when
+  // there is some (or the input ended), 0 when the time ran out, < 0 on error.
+  std::function<int(int ms)> wait;
   CMessageWriter::Sink out;
   bool ok = false;  // false: the descriptors could not be set up
 };

@@ -3,12 +3,16 @@
 // messaging with it on standard input and output; the host loads the
 // registered Browser Helper Objects as ostrel-browser does, sites them on a
 // CChromiumWindow and turns each message into the event the browser would
-// fire, on this one thread. Diagnostics go to standard error only.
+// fire, on this one thread. Messages waiting together are read as a batch,
+// and a tab's events that a newer navigation of the tab supersedes are not
+// fired. The filter's pre-request rules go to the extension at the start
+// and whenever the list changes. Diagnostics go to standard error only.
 //
 // Exit status: 0 when the window closed or the input ended, 1 when the
 // channel broke (a malformed or oversized message, input ending inside
 // one), 3 when no helper can be loaded.
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -19,6 +23,8 @@
 #include "browser/ToolsMenu.h"
 #include "chromium/ChromiumWindow.h"
 #include "chromium/HostName.h"
+#include "chromium/MessageBatch.h"
+#include "chromium/RulesRelay.h"
 #include "chromium/Messages.h"
 #include "chromium/StdioChannel.h"
 #include "platform/ObjBase.h"
@@ -41,50 +47,93 @@ const char kUsage[] =
     "  Exit status: 0 at the end of the input or when the window closed,\n"
     "  1 for a malformed or oversized message, 3 when no helper can be loaded.\n";
 
+// How long an idle host waits before it looks at the list's rules again,
+// and how many waiting messages it reads before handling them.
+constexpr int kRulesPollMs = 2000;
+constexpr std::size_t kBatch = 1000;
+
 void Say(const std::string& text) { std::cerr << "ostrel-chromium-host: " << text << std::endl; }
 
 class CHost {
  public:
-  explicit CHost(const StdioChannel& channel) : m_reader(channel.in), m_writer(channel.out) {}
+  explicit CHost(const StdioChannel& channel)
+      : m_reader(channel.in), m_writer(channel.out), m_wait(channel.wait) {}
 
   int Run() {
     if (!Load()) return 3;
     if (!Send(EncodeHello(ProcessId(), m_window->HelperCount()))) return Finish(0);
     for (;;) {
+      // Idle, the list may still change (an update): its rules are
+      // looked at between messages and every few seconds.
+      const int ready = m_wait(kRulesPollMs);
+      if (ready == 0) {
+        if (!SendRules()) return Finish(0);
+        continue;
+      }
+      std::vector<Message> batch;
+      const std::optional<int> ended = ReadBatch(&batch);
+      const std::vector<bool> superseded = Superseded(batch);
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (superseded[i]) {
+          Skip(batch[i]);
+          continue;
+        }
+        if (!Handle(batch[i])) return Finish(0);
+      }
+      if (ended) return Finish(*ended);
+      if (!SendRules()) return Finish(0);
+    }
+  }
+
+ private:
+  // The messages waiting now, at least one (it blocks for the first), at
+  // most kBatch. When the input ends or breaks, what was read before is
+  // still handled and the exit status is given back.
+  std::optional<int> ReadBatch(std::vector<Message>* batch) {
+    do {
       std::string body;
       switch (m_reader.Next(&body)) {
         case ReadResult::Message:
           break;
         case ReadResult::End:
-          return Finish(0);
+          return 0;
         case ReadResult::Truncated:
           Say("the input ended inside a message");
-          return Finish(1);
+          return 1;
         case ReadResult::TooLong:
           Say("a message of " + std::to_string(m_reader.AnnouncedLength()) +
               " bytes is over the limit of " + std::to_string(kMaxMessageBytes));
-          return Finish(1);
+          return 1;
         case ReadResult::Failed:
           Say("standard input cannot be read");
-          return Finish(1);
+          return 1;
       }
       Message message;
       std::string why;
       switch (Decode(body, &message, &why)) {
         case DecodeResult::NotAnObject:
           Say(why);
-          return Finish(1);
+          return 1;
         case DecodeResult::Ignored:
           Say(why + "; ignored");
           continue;
         case DecodeResult::Ok:
+          batch->push_back(std::move(message));
+          // Nothing after the window's end is read.
+          if (batch->back().type == MessageType::WindowRemoved) return std::nullopt;
           break;
       }
-      if (!Handle(message)) return Finish(0);
-    }
+    } while (batch->size() < kBatch && m_wait(0) > 0);
+    return std::nullopt;
   }
 
- private:
+  // A superseded event is not fired; only the tab's location is kept.
+  void Skip(const Message& message) {
+    if ((message.type == MessageType::Committed || message.type == MessageType::Completed) &&
+        message.frameId == 0)
+      m_window->SetLocation(message.tabId, message.url);
+  }
+
   // Every registered helper created and sited, as ostrel-browser's window
   // does; none at all, or one that fails, and the host does not run.
   bool Load() {
@@ -105,6 +154,10 @@ class CHost {
         return false;
       }
       m_modules.push_back(ostrel::host::ModuleOf(clsid));
+      IPhishListRules* rules = nullptr;
+      if (!m_rules.HasSource() &&
+          SUCCEEDED(helper->QueryInterface(IID_IPhishListRules, reinterpret_cast<void**>(&rules))))
+        m_rules.SetSource(rules);  // takes the reference
       m_window->AddHelper(helper);
     }
     return true;
@@ -115,14 +168,25 @@ class CHost {
     switch (message.type) {
       case MessageType::Window:
         m_window->SetWindowId(message.windowId);
+        m_rules.SetExtensionDigest(message.rulesDigest);
         return true;
       case MessageType::BeforeNavigate:
         return Answer(m_window->BeforeNavigate(message.tabId, message.url));
       case MessageType::Committed:
+        // A frame's document is scanned as its navigation would be: the
+        // window's location stays the tab's.
+        if (message.frameId != 0) return Answer(m_window->BeforeNavigate(message.tabId, message.url));
         return Answer(m_window->Committed(message.tabId, message.url));
       case MessageType::Completed:
-        m_window->Completed(message.tabId, message.url);
-        return true;
+        if (message.frameId != 0) return true;
+        return Answer(m_window->Completed(message.tabId, message.url));
+      case MessageType::Blocked: {
+        // A rule stopped it before it left; the filter decides as for any
+        // navigation, and what it lets through is handed back to go on.
+        const TabAnswer answer = m_window->BeforeNavigate(message.tabId, message.url);
+        if (answer.kind != TabAnswer::Kind::None || message.truncated) return Answer(answer);
+        return Send(EncodeAllow(message.tabId, message.frameId, message.url));
+      }
       case MessageType::TabRemoved:
         m_window->ForgetTab(message.tabId);
         return true;
@@ -132,6 +196,13 @@ class CHost {
       case MessageType::WindowRemoved:
         return false;
     }
+    return true;
+  }
+
+  // The list's rules, when they changed and the extension lacks them.
+  bool SendRules() {
+    for (const std::string& part : m_rules.Poll())
+      if (!Send(part)) return false;
     return true;
   }
 
@@ -190,6 +261,7 @@ class CHost {
   // OnQuit, the helpers released and their modules unloaded, as at a
   // browser window's close.
   int Finish(int status) {
+    m_rules.Close();
     if (m_window) m_window->Close();
     m_window = nullptr;
     CoFreeUnusedLibraries();
@@ -198,6 +270,8 @@ class CHost {
 
   CMessageReader m_reader;
   CMessageWriter m_writer;
+  std::function<int(int)> m_wait;     // input ready within so many ms
+  CRulesRelay m_rules;                // the list's rules, toward the extension
   CChromiumWindow* m_window = nullptr;  // the creator's reference, given up by Close
   std::vector<std::wstring> m_modules;  // the helpers' module files
 };

@@ -35,3 +35,27 @@ struct IMyCfgDlgCmdTarget : IDispatch {
  protected:
   ~IMyCfgDlgCmdTarget() = default;
 };
+
+// IPhishListRules: what a browser can stop before a request leaves, on
+// behalf of the window's list, for a browser that cannot wait for the
+// helper before sending (a bridge's rules; the helper still decides every
+// request such a rule stops). Not part of the type library: a host asks the
+// helper object for it with QueryInterface and does without when it is
+// missing. Called on the window's thread.
+// {80DD39CF-5950-421B-A1BA-E70ADE3179D1}
+inline constexpr IID IID_IPhishListRules = {
+    0x80DD39CF, 0x5950, 0x421B, {0xA1, 0xBA, 0xE7, 0x0A, 0xDE, 0x31, 0x79, 0xD1}};
+
+struct IPhishListRules : IUnknown {
+  // The rules of the window's list as text, one a line, fields split by a
+  // tab: "host\tHOST" (HOST and every name under it), "path\tHOST\tTEXT"
+  // (addresses on or under HOST that contain TEXT, or any '%'), and
+  // "marker\tREGEX" (an address ending in a click-through key, RE2 syntax).
+  // *version changes whenever the text does. S_OK with *rules the caller's
+  // to free; S_FALSE and *rules null when the version is still `known`, or
+  // while the list has not loaded (*version 0 then).
+  virtual HRESULT GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) = 0;
+
+ protected:
+  ~IPhishListRules() = default;
+};

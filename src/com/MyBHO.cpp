@@ -3,6 +3,7 @@
 #include <string>
 
 #include "com/ComObject.h"
+#include "com/ListRules.h"
 #include "engine/PhishListEngine.h"
 #include "settings/Settings.h"
 #include "support/Exception.h"
@@ -46,6 +47,7 @@ void* CMyBHO::GetInterface(REFIID iid) {
     return static_cast<IObjectWithSite*>(this);
   if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IMyBHO))
     return static_cast<IMyBHO*>(this);
+  if (IsEqualIID(iid, IID_IPhishListRules)) return static_cast<IPhishListRules*>(this);
   return nullptr;
 }
 
@@ -174,4 +176,33 @@ HRESULT CMyBHO::ScanUrl(BSTR url) {
   const HRESULT hr = m_engine->Scan(text);
   TraceMessage(L"Finished scanning '%s'\r\n", text.c_str());
   return hr;
+}
+
+HRESULT CMyBHO::GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) {
+  if (!version || !rules) return E_POINTER;
+  *version = 0;
+  *rules = nullptr;
+  try {
+    if (!m_engine) return S_FALSE;
+    CPhishList& list = m_engine->GetList();
+    list.EnsureLoaded();  // asked before the first navigation: rules in place before it
+    if (!list.IsLoaded()) return S_FALSE;
+    const bool paused = CSettings::GetBHOPaused(CSettings::DefaultBHOPaused) != 0;
+    if (m_rulesVersion == 0 || list.GetLoadStamp() != m_rulesStamp || paused != m_rulesPaused) {
+      m_rulesText = ListRulesText(list.GetPatterns(), paused);
+      m_rulesStamp = list.GetLoadStamp();
+      m_rulesPaused = paused;
+      ++m_rulesVersion;
+    }
+    *version = m_rulesVersion;
+    if (known == m_rulesVersion) return S_FALSE;
+    *rules = SysAllocStringLen(m_rulesText.data(), static_cast<UINT>(m_rulesText.size()));
+    return *rules ? S_OK : E_OUTOFMEMORY;
+  } catch (const CException& e) {
+    e.Trace(L"Exception caught...");
+  } catch (...) {
+    TraceMessage(L"Exception caught...\r\n");
+  }
+  *version = 0;
+  return E_FAIL;
 }

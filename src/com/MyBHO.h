@@ -6,7 +6,11 @@
 // BHOPaused before every scan. Nothing raised inside reaches the browser:
 // the events return S_OK and the navigation goes on unscanned. All calls
 // arrive on the window's thread (threading model Apartment); no locks.
+// A bridge to a browser that sends requests before asking asks it for the
+// list's rules (IPhishListRules), kept until the list loads anew.
 #pragma once
+
+#include <string>
 
 #include "com/ComPtr.h"
 #include "com/DispatchImpl.h"
@@ -16,7 +20,7 @@
 
 class CPhishListEngine;
 
-class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO> {
+class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO>, public IPhishListRules {
  public:
   CMyBHO();
   virtual ~CMyBHO();
@@ -30,6 +34,9 @@ class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO> {
   // IDispatch: the event sink.
   HRESULT Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+  // IPhishListRules
+  HRESULT GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) override;
 
   static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
 
@@ -47,4 +54,11 @@ class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO> {
   CComPtr<IConnectionPointContainer> m_container;
   DWORD m_adviseCookie;  // valid once Advise succeeded
   BOOL m_active;         // BHOActive at creation; cleared for good when subscribing fails
+
+  // The rules last derived, for the list's load stamp and pause switch they
+  // were derived under; m_rulesVersion counts the changes (0: none yet).
+  LONGLONG m_rulesStamp = 0;
+  bool m_rulesPaused = false;
+  LONGLONG m_rulesVersion = 0;
+  std::wstring m_rulesText;
 };

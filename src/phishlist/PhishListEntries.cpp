@@ -104,6 +104,14 @@ const CPhishListItem* CPhishListEntries::GetEntry(std::size_t index) {
   return index < m_entries.size() ? m_entries[index].get() : nullptr;
 }
 
+std::vector<std::pair<ListKind, std::wstring>> CPhishListEntries::GetPatterns() {
+  CCriticalSectionLock lock(m_lock);
+  std::vector<std::pair<ListKind, std::wstring>> patterns;
+  patterns.reserve(m_entries.size());
+  for (const auto& entry : m_entries) patterns.emplace_back(entry->GetKind(), TextOf(*entry));
+  return patterns;
+}
+
 ListKind CPhishListEntries::LookUp(const CUri& uri) {
   CCriticalSectionLock lock(m_lock);
   const CPhishListItem* entry = Find(uri);

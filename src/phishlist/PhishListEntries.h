@@ -18,6 +18,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "phishlist/CandidateIndex.h"
@@ -49,6 +50,9 @@ class CPhishListEntries {
   long FindIndexLinear(const CUri& uri);
   // The entry at a position (the list keeps it), or null past the end.
   const CPhishListItem* GetEntry(std::size_t index);
+  // Every entry's kind and pattern text, in list order, read in one hold of
+  // the lock (so never half of one load and half of another).
+  std::vector<std::pair<ListKind, std::wstring>> GetPatterns();
 
   bool IsLoaded() const;
   LONGLONG GetLoadStamp() const;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -39,9 +40,20 @@ class HostProcess {
   void Send(const json& message) { SendRaw(Frame(message.dump())); }
   void CloseInput() { m_program.CloseInput(); }
 
-  // The next whole message, or nothing at the end of the output, after a
-  // timeout, or when what came is not a whole JSON object.
+  // The next whole message other than the list's rules (kept in rules), or
+  // nothing at the end of the output, after a timeout, or when what came is
+  // not a whole JSON object.
   std::optional<json> Receive(int timeoutMs = 20000) {
+    for (;;) {
+      std::optional<json> message = ReceiveAny(timeoutMs);
+      if (!message || message->value("type", "") != "rules") return message;
+      rules.push_back(std::move(*message));
+    }
+  }
+
+  std::vector<json> rules;  // the "rules" messages so far, in order
+
+  std::optional<json> ReceiveAny(int timeoutMs) {
     const auto deadline = Program::Deadline(timeoutMs);
     CMessageReader reader([&](char* into, std::size_t size) {
       return m_program.ReadSome(into, size, deadline);

@@ -1,8 +1,14 @@
 // The filter's bridge into Chromium. A browser window has one helper object,
 // so each window gets its own native host process (one connectNative port),
-// and every top-level navigation of the window's tabs is told to that host.
-// The host answers with what the filter decided: "navigate" (to a warning
-// page, or the address reloaded after a click-through) or "stop".
+// and every navigation of the window's tabs and their frames is told to
+// that host. The host answers with what the filter decided: "navigate" (to
+// a warning page, or the address reloaded after a click-through) or "stop".
+// Chromium sends a request before any extension can wait for an answer, so
+// the hosts also give the list's rules ("rules"): requests to the hosts the
+// list names, and addresses carrying a click-through key, are blocked
+// before they leave, and each blocked navigation is handed to the host
+// ("blocked"), whose filter decides as for any other; what it lets through
+// ("allow") goes on once, through a rule for that tab and address alone.
 "use strict";
 
 const HOST = "org.ostrel.antiphish";
@@ -12,6 +18,11 @@ const RETRY_WINDOW_MS = 60000; // connects within this span count as quick retri
 const RETRY_FIRST_MS = 500;
 const RETRY_MAX_MS = 60000;
 const HELD_MAX = 200; // events kept for a window whose host is being restarted
+const FRAMES = ["main_frame", "sub_frame"];
+const HOSTS_PER_RULE = 5000;
+const MAX_PATH_RULES = 20000; // Chromium allows 30,000 dynamic rules
+const ALLOW_MS = 15000; // an allowance not used by then is withdrawn
+const SAME_ANSWER_MS = 3000; // the same warning page asked twice for a tab is opened once
 
 // Read by the end-to-end test through DevTools; windows[id] = {pid, ready, connects}.
 self.ostrel = { windows: {}, log: [] };
@@ -28,6 +39,15 @@ const tabWindow = new Map(); // tabId -> windowId
 const lastCommitted = new Map(); // tabId -> address, where "stop" sends the tab back
 const waiting = new Map(); // tabId -> messages held until the tab's window is known
 const removedWindows = new Set(); // so a late reconnect never revives a closed window
+const allowances = new Map(); // "tab frame url" -> {ruleId, at, timer}: blocked addresses let through once
+const lastAnswer = new Map(); // tabId -> {url, at}: the last address a "navigate" sent the tab to
+let nextAllowRuleId = 1;
+
+// The digest of the rules in place; they outlive the browser, the digest
+// with them.
+let rulesDigest = "";
+const rulesParts = new Map(); // digest -> parts received so far
+const digestLoaded = chrome.storage.local.get("rulesDigest").then((v) => (rulesDigest = v.rulesDigest || ""), () => {});
 
 function connect(windowId) {
   if (hosts.has(windowId) && hosts.get(windowId).port) return;
@@ -55,7 +75,9 @@ function connect(windowId) {
     if (!removedWindows.has(windowId)) reconnectLater(windowId, host);
   });
   // Posted before the host's hello: the pipe keeps it until the host reads.
-  send(windowId, { type: "window", windowId });
+  digestLoaded.then(() => {
+    if (host.port === port) send(windowId, { type: "window", windowId, rulesDigest });
+  });
   // What happened while the window had no host is scanned by the new one.
   for (const message of host.held.splice(0)) send(windowId, message);
 }
@@ -108,6 +130,8 @@ function forgetTab(tabId) {
   tabWindow.delete(tabId);
   lastCommitted.delete(tabId);
   waiting.delete(tabId);
+  lastAnswer.delete(tabId);
+  for (const [key, a] of allowances) if (a.tabId === tabId) withdraw(key);
 }
 
 // Sends a tab's event to its window's host, in order. webNavigation events
@@ -137,7 +161,7 @@ function sendForTab(tabId, message) {
 }
 
 function navigationMessage(type, details) {
-  const message = { type, tabId: details.tabId, url: details.url };
+  const message = { type, tabId: details.tabId, frameId: details.frameId || 0, url: details.url };
   if (message.url.length > MAX_URL) {
     let cut = message.url.slice(0, MAX_URL);
     if (/[\ud800-\udbff]$/.test(cut)) cut = cut.slice(0, -1); // never half a character
@@ -148,6 +172,11 @@ function navigationMessage(type, details) {
 }
 
 function onHostMessage(windowId, message) {
+  if (message.type === "rules") {
+    log({ window: windowId, in: "rules", digest: message.digest, part: message.part, parts: message.parts });
+    onRules(message);
+    return;
+  }
   log(Object.assign({ window: windowId, in: message.type }, message));
   const state = self.ostrel.windows[windowId];
   if (message.type === "hello") {
@@ -156,10 +185,15 @@ function onHostMessage(windowId, message) {
       state.ready = true;
     }
   } else if (message.type === "navigate" && Number.isInteger(message.tabId) && typeof message.url === "string") {
+    const last = lastAnswer.get(message.tabId);
+    if (last && last.url === message.url && Date.now() - last.at < SAME_ANSWER_MS) return; // on its way there
+    lastAnswer.set(message.tabId, { url: message.url, at: Date.now() });
     update(message.tabId, message.url);
   } else if (message.type === "stop" && Number.isInteger(message.tabId)) {
     // Chromium cannot abandon a navigation in place: go back to what was shown.
     update(message.tabId, lastCommitted.get(message.tabId) || "about:blank");
+  } else if (message.type === "allow" && Number.isInteger(message.tabId) && Number.isInteger(message.frameId) && typeof message.url === "string") {
+    allow(message.tabId, message.frameId, message.url);
   } else {
     log({ window: windowId, ignored: JSON.stringify(message).slice(0, 200) });
   }
@@ -169,6 +203,80 @@ function update(tabId, url) {
   chrome.tabs.update(tabId, { url }, () => {
     if (chrome.runtime.lastError) log({ tabId, updateFailed: chrome.runtime.lastError.message });
   });
+}
+
+// The rules come in parts; once a digest is whole it replaces the rules in
+// place, unless they are those already.
+function onRules(message) {
+  const { digest, part, parts } = message;
+  if (typeof digest !== "string" || !Number.isInteger(part) || !Number.isInteger(parts) || part < 0 || part >= parts) return;
+  if (digest === rulesDigest) return;
+  const got = rulesParts.get(digest) || new Array(parts).fill(null);
+  if (got.length !== parts) return;
+  got[part] = message;
+  rulesParts.set(digest, got);
+  if (got.some((p) => p === null)) return;
+  rulesParts.clear();
+  applyRules(digest, got).catch((e) => log({ rulesFailed: String(e) }));
+}
+
+// A urlFilter is literal text but for *, ^ and |: a path is cut before
+// them, and a shorter path still catches every address the longer one did.
+function literalFilter(text) {
+  const cut = text.search(/[*^|]/);
+  return cut < 0 ? text : text.slice(0, cut);
+}
+
+function rulesFrom(parts) {
+  const hosts = parts.flatMap((p) => (Array.isArray(p.hosts) ? p.hosts.filter((h) => typeof h === "string") : []));
+  const paths = parts.flatMap((p) => (Array.isArray(p.paths) ? p.paths.filter((e) => Array.isArray(e) && e.length === 2) : []));
+  const rules = [];
+  const block = (condition) => rules.push({ id: rules.length + 1, priority: 1, action: { type: "block" }, condition: Object.assign({ resourceTypes: FRAMES }, condition) });
+  // A path the list names may be written with escapes the filter decodes:
+  // on those hosts, any address with an escape is blocked for the filter to read.
+  const pathHosts = [...new Set(paths.map((e) => e[0]))];
+  const wholeHosts = hosts.concat(paths.slice(MAX_PATH_RULES).map((e) => e[0]));
+  for (let i = 0; i < wholeHosts.length; i += HOSTS_PER_RULE) block({ requestDomains: wholeHosts.slice(i, i + HOSTS_PER_RULE) });
+  for (let i = 0; i < pathHosts.length; i += HOSTS_PER_RULE) block({ requestDomains: pathHosts.slice(i, i + HOSTS_PER_RULE), urlFilter: "%" });
+  for (const [host, path] of paths.slice(0, MAX_PATH_RULES)) {
+    const text = literalFilter(path);
+    block(text.length > 1 ? { requestDomains: [host], urlFilter: text } : { requestDomains: [host] });
+  }
+  if (typeof parts[0].marker === "string" && parts[0].marker) block({ regexFilter: parts[0].marker });
+  return { rules, hosts: hosts.length, paths: paths.length };
+}
+
+async function applyRules(digest, parts) {
+  const { rules, hosts, paths } = rulesFrom(parts);
+  const old = await chrome.declarativeNetRequest.getDynamicRules();
+  await chrome.declarativeNetRequest.updateDynamicRules({ removeRuleIds: old.map((r) => r.id), addRules: rules });
+  rulesDigest = digest;
+  await chrome.storage.local.set({ rulesDigest: digest });
+  log({ rulesApplied: digest, rules: rules.length, hosts, paths });
+}
+
+// A blocked navigation the filter allows goes on, once: an allow rule for
+// this tab and this very address, withdrawn when the navigation commits or
+// after a while. A main frame is sent there again; a frame, with its page.
+function allow(tabId, frameId, url) {
+  const key = `${tabId} ${frameId} ${url}`;
+  withdraw(key);
+  const ruleId = nextAllowRuleId++;
+  const condition = { tabIds: [tabId], urlFilter: `|${url}|`, resourceTypes: [frameId === 0 ? "main_frame" : "sub_frame"] };
+  chrome.declarativeNetRequest.updateSessionRules({ addRules: [{ id: ruleId, priority: 2, action: { type: "allow" }, condition }] }).then(() => {
+    const timer = setTimeout(() => withdraw(key), ALLOW_MS);
+    allowances.set(key, { tabId, ruleId, at: Date.now(), timer });
+    if (frameId === 0) update(tabId, url);
+    else chrome.tabs.reload(tabId, () => void chrome.runtime.lastError);
+  }, (e) => log({ tabId, allowFailed: String(e) }));
+}
+
+function withdraw(key) {
+  const a = allowances.get(key);
+  if (!a) return;
+  allowances.delete(key);
+  clearTimeout(a.timer);
+  chrome.declarativeNetRequest.updateSessionRules({ removeRuleIds: [a.ruleId] }).catch(() => {});
 }
 
 // Listeners are registered at the top level so that events wake the worker.
@@ -195,25 +303,64 @@ chrome.tabs.onReplaced.addListener((addedTabId, removedTabId) => {
 });
 
 chrome.webNavigation.onBeforeNavigate.addListener((d) => {
-  if (d.frameId === 0) sendForTab(d.tabId, navigationMessage("before-navigate", d));
+  if (ours(d.url)) return;
+  sendForTab(d.tabId, navigationMessage("before-navigate", d));
 });
 chrome.webNavigation.onCommitted.addListener((d) => {
-  if (d.frameId !== 0) return;
-  lastCommitted.set(d.tabId, d.url);
+  if (ours(d.url)) return;
+  if (d.frameId === 0) {
+    lastCommitted.set(d.tabId, d.url);
+    lastAnswer.delete(d.tabId);
+  }
+  withdraw(`${d.tabId} ${d.frameId} ${d.url}`); // used
   sendForTab(d.tabId, navigationMessage("committed", d));
 });
 chrome.webNavigation.onCompleted.addListener((d) => {
-  if (d.frameId === 0) sendForTab(d.tabId, navigationMessage("completed", d));
+  if (!ours(d.url)) sendForTab(d.tabId, navigationMessage("completed", d));
 });
+chrome.webNavigation.onErrorOccurred.addListener((d) => {
+  if (d.error !== "net::ERR_BLOCKED_BY_CLIENT" || ours(d.url)) return;
+  // Allowed a moment ago and blocked all the same: the allowance did not
+  // take (another extension's rule, say); asking again would loop.
+  const a = allowances.get(`${d.tabId} ${d.frameId} ${d.url}`);
+  if (a && Date.now() - a.at < ALLOW_MS) {
+    log({ tabId: d.tabId, blockedAfterAllow: d.url.slice(0, 300) });
+    return;
+  }
+  sendForTab(d.tabId, navigationMessage("blocked", d));
+});
+
+function ours(url) {
+  return url.startsWith(`chrome-extension://${chrome.runtime.id}/`);
+}
 
 chrome.action.onClicked.addListener((tab) => {
   if (tab && tab.windowId !== undefined) send(tab.windowId, { type: "tools" });
 });
 
-// The windows and tabs already open when the worker starts.
+// Speculative loading would fetch pages before any navigation event.
+chrome.privacy.network.networkPredictionEnabled.set({ value: false }, () => {
+  if (chrome.runtime.lastError) log({ predictionLeftOn: chrome.runtime.lastError.message });
+});
+
+// Allowances of an earlier worker have no timers left to withdraw them.
+chrome.declarativeNetRequest.getSessionRules().then((rules) => {
+  if (rules.length) chrome.declarativeNetRequest.updateSessionRules({ removeRuleIds: rules.map((r) => r.id) });
+}, () => {});
+
+// The windows and tabs already open when the worker starts (the browser
+// started on an address, or the worker restarted): what each tab and frame
+// shows or is loading is scanned, since its events came before us.
 chrome.tabs.query({}, (tabs) => {
   for (const tab of tabs) {
     if (!tabWindow.has(tab.id)) tabWindow.set(tab.id, tab.windowId);
     connect(tab.windowId);
+    if (tab.pendingUrl) sendForTab(tab.id, { type: "before-navigate", tabId: tab.id, frameId: 0, url: tab.pendingUrl });
+    if (tab.url && /^https?:/i.test(tab.url)) sendForTab(tab.id, { type: "committed", tabId: tab.id, frameId: 0, url: tab.url });
+    chrome.webNavigation.getAllFrames({ tabId: tab.id }, (frames) => {
+      if (chrome.runtime.lastError || !frames) return;
+      for (const f of frames)
+        if (f.frameId !== 0 && /^https?:/i.test(f.url)) sendForTab(tab.id, navigationMessage("committed", Object.assign({ tabId: tab.id }, f)));
+    });
   }
 });

@@ -32,7 +32,9 @@ const char kUsage[] =
     "  ($XDG_CONFIG_HOME/chromium/NativeMessagingHosts, or\n"
     "  ~/.config/chromium/NativeMessagingHosts), or with --user-data-dir\n"
     "  into DIR/NativeMessagingHosts for that profile folder.\n"
-    "  --uninstall  removes the file again.\n";
+    "  --uninstall  removes the file again.\n"
+    "  It prints the extension folder the build put beside it, to load in\n"
+    "  chrome://extensions.\n";
 
 int Fail(int status, const std::string& text) {
   std::cerr << "ostrel-chromium-install: " << text << "\n";
@@ -93,6 +95,13 @@ int Install(const fs::path& folder, const fs::path& file) {
   }
   std::cout << (existed ? "replaced " : "installed ") << file.string() << " (host "
             << host.string() << ")\n";
+  const fs::path extension = self.parent_path() / kExtensionFolder;
+  if (fs::is_regular_file(extension / "manifest.json", error))
+    std::cout << "the extension to load (chrome://extensions, Developer mode, Load unpacked): "
+              << extension.string() << "\n";
+  else
+    std::cout << "no extension folder beside the installer (" << extension.string()
+              << "); load host/chromium/extension from the sources\n";
   return 0;
 }
 
