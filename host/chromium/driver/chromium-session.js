@@ -216,7 +216,7 @@ class DevTools {
 
 // Headless Chromium with the extension, talking DevTools over the pipe.
 // Its standard error (where the native hosts write too) is kept for checks.
-function launchChromium({ chromium, userDataDir, extensionDir, env, windowSize = "1000,800" }) {
+function launchChromium({ chromium, userDataDir, extensionDir, env, windowSize = "1000,800", startUrl = "about:blank" }) {
   const args = [
     "--headless=new",
     "--no-sandbox",
@@ -242,7 +242,7 @@ function launchChromium({ chromium, userDataDir, extensionDir, env, windowSize =
     "--use-mock-keychain",
     "--mute-audio",
     `--window-size=${windowSize}`,
-    "about:blank",
+    startUrl,
   ];
   const child = childProcess.spawn(chromium, args, { env, stdio: ["ignore", "pipe", "pipe", "pipe", "pipe"], detached: true });
   atExit(() => killGroup(child));

@@ -103,7 +103,7 @@ function send(windowId, message) {
     else log({ window: windowId, dropped: message.type, why: "no host" });
     return;
   }
-  log({ window: windowId, out: message.type, tabId: message.tabId, url: message.url && message.url.slice(0, 300) });
+  log({ window: windowId, out: message.type, tabId: message.tabId, url: message.url && message.url.slice(0, 300), scan: message.scan });
   try {
     host.port.postMessage(message);
   } catch (e) {
@@ -350,17 +350,30 @@ chrome.declarativeNetRequest.getSessionRules().then((rules) => {
 
 // The windows and tabs already open when the worker starts (the browser
 // started on an address, or the worker restarted): what each tab and frame
-// shows or is loading is scanned, since its events came before us.
-chrome.tabs.query({}, (tabs) => {
-  for (const tab of tabs) {
-    if (!tabWindow.has(tab.id)) tabWindow.set(tab.id, tab.windowId);
-    connect(tab.windowId);
-    if (tab.pendingUrl) sendForTab(tab.id, { type: "before-navigate", tabId: tab.id, frameId: 0, url: tab.pendingUrl });
-    if (tab.url && /^https?:/i.test(tab.url)) sendForTab(tab.id, { type: "committed", tabId: tab.id, frameId: 0, url: tab.url });
-    chrome.webNavigation.getAllFrames({ tabId: tab.id }, (frames) => {
-      if (chrome.runtime.lastError || !frames) return;
-      for (const f of frames)
-        if (f.frameId !== 0 && /^https?:/i.test(f.url)) sendForTab(tab.id, navigationMessage("committed", Object.assign({ tabId: tab.id }, f)));
-    });
-  }
-});
+// shows or is loading is scanned, since its events came before us. The
+// browser's first navigation may still be on its way at the first pass,
+// so two more follow.
+function scanOpenTabs() {
+  chrome.tabs.query({}, (tabs) => {
+    for (const tab of tabs) {
+      if (!tabWindow.has(tab.id)) tabWindow.set(tab.id, tab.windowId);
+      connect(tab.windowId);
+      const web = (url) => /^https?:/i.test(url || "");
+      // A navigation a rule blocked leaves the tab with no address, only the pending one.
+      if (!tab.url && web(tab.pendingUrl) && tab.status === "complete")
+        sendForTab(tab.id, { type: "blocked", tabId: tab.id, frameId: 0, url: tab.pendingUrl, scan: true });
+      else if (web(tab.pendingUrl))
+        sendForTab(tab.id, { type: "before-navigate", tabId: tab.id, frameId: 0, url: tab.pendingUrl, scan: true });
+      if (web(tab.url)) sendForTab(tab.id, { type: "committed", tabId: tab.id, frameId: 0, url: tab.url, scan: true });
+      chrome.webNavigation.getAllFrames({ tabId: tab.id }, (frames) => {
+        if (chrome.runtime.lastError || !frames) return;
+        for (const f of frames)
+          if (f.frameId !== 0 && web(f.url))
+            sendForTab(tab.id, Object.assign(navigationMessage("committed", Object.assign({ tabId: tab.id }, f)), { scan: true }));
+      });
+    }
+  });
+}
+scanOpenTabs();
+setTimeout(scanOpenTabs, 1000);
+setTimeout(scanOpenTabs, 3000);
