@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "phishlist/HostRule.h"
 #include "phishlist/TextReader.h"
 #include "platform/Utf8.h"
 #include "update/Cipher.h"
@@ -136,6 +137,19 @@ CheckReport Check(const std::string& plain) {
   std::stable_sort(report.findings.begin(), report.findings.end(),
                    [](const Finding& a, const Finding& b) { return a.line < b.line; });
   return report;
+}
+
+RuleShare ShareOfRules(CPhishListEntries& list) {
+  RuleShare share;
+  const std::size_t count = list.GetCount();
+  for (std::size_t i = 0; i < count; ++i) {
+    const CPhishListItem* entry = list.GetEntry(i);
+    if (!entry || !entry->GetUriObject()) continue;
+    if (entry->GetKind() != LIST_KIND_BLACK && entry->GetKind() != LIST_KIND_GREY) continue;
+    ++share.considered;
+    if (!HostRuleOf(entry->GetUriObject()->GetUri())) share.withoutRule.push_back(i);
+  }
+  return share;
 }
 
 Explanation Explain(CPhishListEntries& list, const std::wstring& address) {

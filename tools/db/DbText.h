@@ -1,6 +1,7 @@
 // The analysis behind ostrel-db, with no files or output of its own: how a
 // database file is read (container or plain text), which of its lines the
-// filter rejects or ignores, and which entry decides an address. It runs the
+// filter rejects or ignores, which entry decides an address, and which
+// entries a browser can stop before the request leaves. It runs the
 // filter's own classes (CTextReader, CPhishListEntries, CUri, CDecrypt,
 // CEncrypt) so that what it reports is what the filter does. Database bytes
 // are held as bytes (std::string) and handed to the filter's classes one
@@ -90,6 +91,16 @@ struct Explanation {
 };
 
 Explanation Explain(CPhishListEntries& list, const std::wstring& address);
+
+// Which black and grey entries a browser can stop before the request
+// leaves (phishlist/HostRule.h); the rest are caught after it.
+struct RuleShare {
+  std::size_t considered = 0;            // black and grey entries
+  std::vector<std::size_t> withoutRule;  // their positions (from 0) that give no rule
+  std::size_t WithRule() const { return considered - withoutRule.size(); }
+};
+
+RuleShare ShareOfRules(CPhishListEntries& list);
 
 // "white", "grey", "black" or "none".
 const char* KindName(ListKind kind);

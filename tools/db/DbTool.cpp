@@ -26,6 +26,7 @@ constexpr const char* kUsage =
     "  ostrel-db decrypt [--force] IN OUT\n"
     "  ostrel-db check PLAIN\n"
     "  ostrel-db explain DB URL...\n"
+    "  ostrel-db rules [--verbose] DB\n"
     "  ostrel-db metadata FIELD=VALUE... OUT\n"
     "  ostrel-db metadata --show FILE\n"
     "  ostrel-db import --from domains|urls|hosts [--kind b|g|w] FEED... OUT\n"
@@ -44,6 +45,11 @@ constexpr const char* kUsage =
     "  explain  loads DB as the filter does (an enciphered container, or plain\n"
     "           text when DB is not a valid container) and tells for each URL\n"
     "           which entry decides it: the first that matches, in list order\n"
+    "  rules    loads DB as explain does and tells how many of its black and grey\n"
+    "           entries become pre-request rules: entries anchored on a host (with\n"
+    "           or without its subdomains, and a literal path prefix), which a\n"
+    "           browser can stop before the request leaves; the rest are caught\n"
+    "           after it. --verbose lists each entry that gives no rule\n"
     "  metadata writes the enciphered metadata file a filter reads, one line per\n"
     "           FIELD=VALUE (DB_VERSION, BHO_VERSION, NEXT_UPD, POLL_INTERVAL,\n"
     "           DB_UPD_URI, METADATA_URI, BHO_UPD_URI, GREY_URI, BLACK_URI), refusing\n"
@@ -106,6 +112,24 @@ void PrintExplanation(const std::wstring& address, const Explanation& e, std::si
   }
   if (!e.scanned)
     out << "  note: the filter does not look this address up: it scans only http and https\n";
+}
+
+// Loads a database file (a container, or plain text) as the filter does;
+// false, with the reason on err, when it is neither.
+bool LoadDatabase(const std::wstring& dbPath, CPhishListEntries& list, std::ostream& err,
+                  DbForm* form = nullptr) {
+  std::string bytes;
+  if (!ReadInput(dbPath, &bytes, err)) return false;
+  const DbForm detected = Detect(bytes).form;
+  if (detected == DbForm::Damaged) {
+    err << kProgram << Quoted(dbPath)
+        << " is neither a valid container (its checksum fails) nor database text; the filter"
+           " would load it as an empty list\n";
+    return false;
+  }
+  LoadInto(list, bytes, detected);
+  if (form) *form = detected;
+  return true;
 }
 
 }  // namespace
@@ -216,23 +240,41 @@ int CheckFile(const std::wstring& plainPath, std::ostream& out, std::ostream& er
 
 int ExplainAddresses(const std::wstring& dbPath, const std::vector<std::wstring>& addresses,
                      std::ostream& out, std::ostream& err) {
-  std::string bytes;
-  if (!ReadInput(dbPath, &bytes, err)) return kExitFailure;
-  const DbForm form = Detect(bytes).form;
-  if (form == DbForm::Damaged) {
-    err << kProgram << Quoted(dbPath)
-        << " is neither a valid container (its checksum fails) nor database text; the filter"
-           " would load it as an empty list\n";
-    return kExitFailure;
-  }
   CPhishListEntries list;
-  LoadInto(list, bytes, form);
+  DbForm form = DbForm::Plain;
+  if (!LoadDatabase(dbPath, list, err, &form)) return kExitFailure;
   out << "database: " << ToUtf8(dbPath) << ": "
       << (form == DbForm::Container ? "enciphered container"
                                     : "plain text (not a container; enciphered in memory)")
       << ", " << list.GetCount() << " entries\n";
   for (const std::wstring& address : addresses)
     PrintExplanation(address, Explain(list, address), list.GetCount(), out);
+  return kExitOk;
+}
+
+int ReportRules(const std::wstring& dbPath, bool verbose, std::ostream& out, std::ostream& err) {
+  CPhishListEntries list;
+  if (!LoadDatabase(dbPath, list, err)) return kExitFailure;
+  const RuleShare share = ShareOfRules(list);
+  out << share.WithRule() << " of " << share.considered
+      << " black and grey entries become pre-request rules";
+  if (share.considered > 0) {
+    // Rounded to the nearest tenth, but never to 100% while an entry is
+    // left over, nor to 0% while one became a rule.
+    std::size_t tenths = (share.WithRule() * 2000 + share.considered) / (2 * share.considered);
+    if (tenths == 1000 && share.WithRule() < share.considered) tenths = 999;
+    if (tenths == 0 && share.WithRule() > 0) tenths = 1;
+    out << " (" << tenths / 10 << "." << tenths % 10 << "%)";
+  }
+  out << "; " << share.withoutRule.size() << (share.withoutRule.size() == 1 ? " is" : " are")
+      << " caught after the request\n";
+  if (verbose) {
+    for (std::size_t i : share.withoutRule) {
+      const CPhishListItem* entry = list.GetEntry(i);
+      out << "  entry " << (i + 1) << " (" << static_cast<char>(entry->GetKindChar())
+          << "): " << Narrow(entry->GetUriObject()->GetUri()) << "\n";
+    }
+  }
   return kExitOk;
 }
 
@@ -243,7 +285,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!args.empty() && args[0] == "import")
     return RunImport(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   std::vector<std::string> words;
-  bool force = false, help = false, optionsEnded = false;
+  bool force = false, help = false, verbose = false, optionsEnded = false;
   for (const std::string& arg : args) {
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       words.push_back(arg);
@@ -253,6 +295,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       help = true;
     } else if (arg == "--force") {
       force = true;
+    } else if (arg == "--verbose" || arg == "-v") {
+      verbose = true;
     } else {
       err << kProgram << "unknown option '" << arg << "'\n" << kUsage;
       return kExitUsage;
@@ -273,9 +317,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   std::vector<std::wstring> w;
   for (std::size_t i = 1; i < words.size(); ++i) w.push_back(FromUtf8(words[i]));
 
-  if (command != "encrypt" && command != "decrypt" && command != "check" && command != "explain")
+  if (command != "encrypt" && command != "decrypt" && command != "check" && command != "explain" &&
+      command != "rules")
     return usageError("unknown command '" + command + "'");
   if (force && command != "decrypt") return usageError("--force applies to decrypt only");
+  if (verbose && command != "rules") return usageError("--verbose applies to rules only");
   try {
     if (command == "encrypt") {
       if (operands != 2) return usageError("encrypt takes PLAIN and OUT");
@@ -288,6 +334,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "check") {
       if (operands != 1) return usageError("check takes PLAIN");
       return CheckFile(w[0], out, err);
+    }
+    if (command == "rules") {
+      if (operands != 1) return usageError("rules takes DB");
+      return ReportRules(w[0], verbose, out, err);
     }
     if (operands < 2) return usageError("explain takes DB and at least one URL");
     return ExplainAddresses(w[0], std::vector<std::wstring>(w.begin() + 1, w.end()), out, err);

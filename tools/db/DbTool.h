@@ -1,6 +1,7 @@
 // ostrel-db: the publisher's tool for the phish database: enciphers and
 // deciphers the container, checks plain text the way the filter reads it,
-// and explains which entry decides an address. Arguments are UTF-8; file
+// explains which entry decides an address, and counts the entries a browser
+// can stop before the request. Arguments are UTF-8; file
 // names reach the file system as UTF-8; database bytes stay bytes. Output
 // files are written beside their target and renamed over it, so a failed
 // run leaves the target as it was. Not thread-safe (a program's main work).
@@ -30,6 +31,9 @@ int DecryptFile(const std::wstring& inPath, const std::wstring& outPath, bool fo
 int CheckFile(const std::wstring& plainPath, std::ostream& out, std::ostream& err);
 int ExplainAddresses(const std::wstring& dbPath, const std::vector<std::wstring>& addresses,
                      std::ostream& out, std::ostream& err);
+// How many black and grey entries of the database become pre-request rules;
+// with verbose, each entry that does not.
+int ReportRules(const std::wstring& dbPath, bool verbose, std::ostream& out, std::ostream& err);
 
 // Whole-file reads and writes; on failure *error says why, naming the file.
 // The write goes to a new file beside path that replaces it only when
