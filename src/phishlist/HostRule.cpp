@@ -257,7 +257,11 @@ std::string ReadPathPrefix(PatternReader& r) {
       break;
     } else if (c == L'\\') {
       literal = r.Peek(1);
-      if (literal <= L' ' || literal >= 0x7F || IsLabelChar(literal)) break;  // \d, \w, \b...
+      // Letters are classes and anchors (\d, \b...); \< \> \` \' are word
+      // and subject bounds.
+      if (literal <= L' ' || literal >= 0x7F || IsLabelChar(literal) ||
+          std::wstring_view(L"<>`'").find(literal) != std::wstring_view::npos)
+        break;
       length = 2;
     } else {
       if (c <= L' ' || c >= 0x7F || std::wstring_view(L".^$|?*+()[]{}#").find(c) != std::wstring_view::npos)

@@ -167,6 +167,8 @@ const struct {
     {LR"(^evil\.com/login\.phpx?)", Rule("evil.com", false, "/login.php")},  // "x" may be absent
     {LR"(^evil\.com/login\.php\x23)", Rule("evil.com", false, "/login.php")},
     {LR"(^evil\.com/(login|signin))", Rule("evil.com", false)},
+    {LR"(^evil\.com/\<login)", Rule("evil.com", false)},  // a word start, not "<"
+    {LR"(^evil\.com/login\.php\')", Rule("evil.com", false, "/login.php")},  // the end, not "'"
     {LR"(^evil\.com[/:])", Rule("evil.com", false)},
     // No rule: not anchored, nothing ends the host, or a part that could
     // reach past the host.
