@@ -1,6 +1,7 @@
 // The update site the hosts' end-to-end tests browse against: the warning
 // pages and a list served by ostrel-serve on 127.0.0.1, with the filter's
-// settings pointing at it and its own local database. The list:
+// settings pointing at it and its own local database. The list, unless a
+// test serves its own (the entries' plain text, one a line):
 //   black  the warning pages' own server (were the pages scanned, every
 //          warning would send the window on again)
 //   grey   grey.localhost and every name under it
@@ -21,7 +22,13 @@ namespace ostrel::test {
 
 class FilterSite {
  public:
-  FilterSite() : m_server(Prepare(TestRoot() + "/site")) {
+  static constexpr char kList[] =
+      "b ^127\\.0\\.0\\.1(:|/)\n"
+      "g ^([a-z]+\\.)*grey\\.localhost(:|/|$)\n"
+      "b ^([a-z]+\\.)*evil\\.localhost(:|/|$)\n";
+
+  explicit FilterSite(const std::string& list = kList)
+      : m_server(Prepare(TestRoot() + "/site", list)) {
     const std::string& base = m_server.Base();
     if (base.empty()) return;
     m_port = base.substr(std::string("http://127.0.0.1:").size());
@@ -42,16 +49,14 @@ class FilterSite {
   }
 
  private:
-  static std::string Prepare(const std::string& folder) {
+  static std::string Prepare(const std::string& folder, const std::string& list) {
     namespace fs = std::filesystem;
     fs::create_directories(folder);
     for (const char* page : {"grey.html", "black.html", "warning.js", "index.html"})
       fs::copy_file(fs::path(OSTREL_WEB_DIR) / page, fs::path(folder) / page,
                     fs::copy_options::overwrite_existing);
     const bool written =
-        WriteFileBytes(folder + "/db", Container("b ^127\\.0\\.0\\.1(:|/)\n"
-                                                 "g ^([a-z]+\\.)*grey\\.localhost(:|/|$)\n"
-                                                 "b ^([a-z]+\\.)*evil\\.localhost(:|/|$)\n")) &&
+        WriteFileBytes(folder + "/db", Container(list)) &&
         WriteFileBytes(folder + "/md", Container("DB_VERSION=1\n"));
     return written ? folder : std::string();  // ostrel-serve refuses an empty folder name
   }
