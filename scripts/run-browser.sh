@@ -136,6 +136,13 @@ http://login.bank-secure.localhost:$PORT/
 # -- A black-listed site: the black warning page, which offers no way on.
 http://evil.localhost:$PORT/index.html
 ADDRESSES
+if [ "$CHROMIUM" = 1 ]; then
+  cat >> "$SAMPLE/addresses" <<ADDRESSES
+# -- A page posting a login form, password and all, to the black-listed site: Chromium
+# -- stops the request before it leaves, and the tab goes to the black warning page.
+post http://evil.localhost:$PORT/signin
+ADDRESSES
+fi
 
 if [ "$CHROMIUM" = 1 ]; then
   echo "== browsing in headless Chromium (the filter downloads its database from $SERVER first) =="
@@ -161,5 +168,8 @@ else
   } | "$BROWSER" --fetch
 fi
 
-echo "== requests the sample update site served =="
+echo "== requests the sample update site served (every sample name resolves to it) =="
 tail -n +2 "$PROFILE/serve.log"
+if [ "$CHROMIUM" = 1 ]; then
+  echo "== form posts that reached the server: $(grep -c '^POST ' "$PROFILE/serve.log" || true) =="
+fi

@@ -1,6 +1,7 @@
 // The main job's session in headless Chromium: reads the sample addresses
-// (and "continue", which clicks the warning page's link) one a line from
-// standard input, browses them in one tab, and tells where the tab ended.
+// (and "continue", which clicks the warning page's link, and "post ADDRESS",
+// a page whose form posts a password there) one a line from standard input,
+// browses them in one tab, and tells where the tab ended.
 // The first grey warning page is saved as a screenshot. Run by
 // scripts/run-browser.sh --chromium inside its private profile (HOME and the
 // XDG folders already point there).
@@ -28,6 +29,13 @@ function describe(address, location, server) {
   return location === address ? "allowed" : "ended elsewhere";
 }
 
+// A page that posts a login form with a password to address as it loads.
+function formPosting(address) {
+  return "data:text/html," + encodeURIComponent(`<form method="post" action="${address.replace(/"/g, "&quot;")}">` +
+    `<input name="user" value="me"><input type="password" name="password" value="s3cret"></form>` +
+    `<script>document.forms[0].submit()</script>`);
+}
+
 async function main() {
   const chromium = cs.findChromium();
   if (!chromium) throw new Error("chromium is not installed (apt-get install chromium)");
@@ -51,11 +59,14 @@ async function main() {
       continue;
     }
     const since = await session.mark();
+    const post = /^post (\S+)$/.exec(line);
     if (line === "continue") await session.click(tab, "#continue");
+    else if (post) await session.navigate(tab, formPosting(post[1]));
     else await session.navigate(tab, line);
     const location = await session.waitForLocation(tab, "the tab to settle", () => true, since, 20000);
     console.log(`[tab] ${line === "continue" ? "continue -> " + location : line}`);
-    console.log(`    ${describe(line, location, options.server)}`);
+    console.log(`    ${describe(post ? post[1] : line, location, options.server)}`);
+    if (post) console.log("    whether its POST reached the server: the count under the server's log below");
     console.log(`    now at ${location}`);
     if (!shot && location.startsWith(options.server + "grey.html?")) {
       await session.screenshot(tab, options.screenshot);
