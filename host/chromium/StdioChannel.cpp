@@ -5,8 +5,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace ostrel::chromium {
 
@@ -16,16 +20,32 @@ StdioChannel OpenStdioChannel() {
   const int protocol = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
   if (protocol < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return channel;
   signal(SIGPIPE, SIG_IGN);
-  channel.in = [](char* into, std::size_t size) -> long {
-    for (;;) {
-      const ssize_t n = read(STDIN_FILENO, into, size);
-      if (n >= 0 || errno != EINTR) return static_cast<long>(n);
-    }
+  // Read in large pieces: a queue of small messages costs one system call
+  // per piece, not two per message.
+  struct Input {
+    std::vector<char> bytes = std::vector<char>(64 * 1024);
+    std::size_t start = 0, end = 0;
   };
-  channel.wait = [](int ms) -> int {
-    pollfd input{STDIN_FILENO, POLLIN, 0};
+  const auto input = std::make_shared<Input>();
+  channel.in = [input](char* into, std::size_t size) -> long {
+    if (input->start == input->end) {
+      ssize_t n;
+      do n = read(STDIN_FILENO, input->bytes.data(), input->bytes.size());
+      while (n < 0 && errno == EINTR);
+      if (n <= 0) return static_cast<long>(n);
+      input->start = 0;
+      input->end = static_cast<std::size_t>(n);
+    }
+    const std::size_t n = std::min(size, input->end - input->start);
+    std::memcpy(into, input->bytes.data() + input->start, n);
+    input->start += n;
+    return static_cast<long>(n);
+  };
+  channel.wait = [input](int ms) -> int {
+    if (input->start < input->end) return 1;
+    pollfd ready{STDIN_FILENO, POLLIN, 0};
     for (;;) {
-      const int n = poll(&input, 1, ms);
+      const int n = poll(&ready, 1, ms);
       if (n >= 0 || errno != EINTR) return n;
     }
   };
