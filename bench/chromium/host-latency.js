@@ -4,18 +4,14 @@
 // and for the newest of a tab's 5,000 queued navigations, and the cost of a
 // clean address (answered with nothing, so timed through a listed probe
 // behind a run of them). Prints medians and the slowest.
-//   node host-latency.js   (the same environment as tests/chromium/end-to-end.js,
-//                           plus OSTREL_CHROMIUM_HOST)
+//   node bench/chromium/host-latency.js [BUILD]   (BUILD: the build folder, build/ by default)
 "use strict";
 const childProcess = require("child_process");
 const fs = require("fs");
 const path = require("path");
 const cs = require("../../host/chromium/driver/chromium-session.js");
 
-const need = (name) => {
-  if (!process.env[name]) throw new Error(`${name} is not set`);
-  return process.env[name];
-};
+const need = cs.programsOf(process.argv[2] || path.resolve(__dirname, "../../build"));
 const frame = (object) => {
   const body = Buffer.from(JSON.stringify(object));
   const length = Buffer.alloc(4);

@@ -4,7 +4,7 @@
 // median of the page's own timings: navigation start to the response's
 // first byte (the request's way out, where the rules apply) and to the end
 // of the load event. Prints both and the difference.
-//   node navigation-cost.js   (the same environment as tests/chromium/end-to-end.js)
+//   node bench/chromium/navigation-cost.js [BUILD]   (BUILD: the build folder, build/ by default)
 "use strict";
 const fs = require("fs");
 const http = require("http");
@@ -12,10 +12,7 @@ const path = require("path");
 const cs = require("../../host/chromium/driver/chromium-session.js");
 
 const COUNT = Number(process.env.OSTREL_NAVIGATIONS || 50);
-const need = (name) => {
-  if (!process.env[name]) throw new Error(`${name} is not set`);
-  return process.env[name];
-};
+const need = cs.programsOf(process.argv[2] || path.resolve(__dirname, "../../build"));
 const median = (values) => values.slice().sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
 async function measure(session, page, port) {

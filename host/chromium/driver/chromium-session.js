@@ -385,7 +385,33 @@ async function startChromium({ chromium, installer, extensionDir, profile }) {
   return session;
 }
 
+// The programs and folders the tests and benchmarks take from their
+// environment (OSTREL_MODULE and the rest), as a build folder lays them out;
+// a variable set in the environment wins.
+function programsOf(buildDir) {
+  const source = path.resolve(__dirname, "../../..");
+  const build = path.resolve(buildDir);
+  const paths = {
+    OSTREL_MODULE: path.join(build, "src/com/OstrelAntiPhishingBHO.so"),
+    OSTREL_REGSVR: path.join(build, "host/ostrel-regsvr"),
+    OSTREL_SERVE: path.join(build, "host/ostrel-serve"),
+    OSTREL_REG: path.join(build, "tools/ostrel-reg"),
+    OSTREL_DB: path.join(build, "tools/ostrel-db"),
+    OSTREL_CHROMIUM_INSTALL: path.join(build, "host/ostrel-chromium-install"),
+    OSTREL_CHROMIUM_HOST: path.join(build, "host/ostrel-chromium-host"),
+    OSTREL_WEB_DIR: path.join(build, "host/web"),
+    OSTREL_EXTENSION_DIR: path.join(source, "host/chromium/extension"),
+    OSTREL_SOURCE_DIR: source,
+  };
+  return (name) => {
+    const value = process.env[name] || paths[name];
+    if (!value) throw new Error(`${name} is not set`);
+    return value;
+  };
+}
+
 module.exports = {
+  programsOf,
   EXTENSION_ID,
   FILTER_KEY,
   sleep,
