@@ -91,6 +91,11 @@ async function main() {
     "b ^([a-z0-9-]+\\.)*evil\\.localhost(:|/|$)",
     "b /paypa1-login",                                   // no rule can express it
     ""].join("\n"));
+  // And one entry as a URL feed's import writes it: a path on a host that
+  // also serves clean pages.
+  fs.writeFileSync(path.join(update, "feed.txt"), "http://pages.localhost/phish/\n");
+  cs.run(need("OSTREL_DB"), ["import", "--from", "urls", path.join(update, "feed.txt"), path.join(update, "imported.txt")], env);
+  fs.appendFileSync(path.join(update, "list.txt"), fs.readFileSync(path.join(update, "imported.txt")));
   cs.run(need("OSTREL_DB"), ["encrypt", path.join(update, "list.txt"), path.join(update, "phishx.dbf")], env);
   cs.run(need("OSTREL_DB"), ["metadata", "DB_VERSION=1", "POLL_INTERVAL=0", path.join(update, "mdatax.dat")], env);
   const server = await cs.startServer(need("OSTREL_SERVE"), update, env);
@@ -100,7 +105,10 @@ async function main() {
   const sites = await startSites();
   const at = (name, p = "/") => `http://${name}.localhost:${sites.port}${p}`;
   const via = (how, to) => at("clean", `/${how}?to=${encodeURIComponent(to)}`);
-  const listed = (host) => /(^|\.)(evil|grey)\.localhost$/.test(host) && !/(^|\.)ok\.evil\.localhost$/.test(host);
+  // Whether an address (host, and path as requested) is one a rule must stop.
+  const listed = (host, target = "/") =>
+    (/(^|\.)(evil|grey)\.localhost$/.test(host) && !/(^|\.)ok\.evil\.localhost$/.test(host)) ||
+    (host === "pages.localhost" && decodeURIComponent(target).toLowerCase().startsWith("/phish/"));
 
   const reg = need("OSTREL_REG");
   cs.run(need("OSTREL_REGSVR"), [need("OSTREL_MODULE")], env);
@@ -129,8 +137,12 @@ async function main() {
       ended += 1;
       if (after) await after();
     }
-    const reached = sites.requests.slice(before).filter((r) => listed(r.host));
-    const committed = (await session.state()).log.filter((e) => e.n > since && e.out === "committed" && !e.scan && listed(new URL(e.url).hostname));
+    const reached = sites.requests.slice(before).filter((r) => listed(r.host, r.url));
+    const committed = (await session.state()).log.filter((e) => {
+      if (e.n <= since || e.out !== "committed" || e.scan) return false;
+      const u = new URL(e.url);
+      return listed(u.hostname, u.pathname);
+    });
     table.push({ row: name, runs, "ended as expected": ended, "requests to listed hosts": reached.length, "listed pages committed": committed.length });
     if (reached.length !== listedRequests)
       throw new Error(`${reached.length} requests reached listed hosts, not ${listedRequests}: ${JSON.stringify(reached.slice(0, 3))}`);
@@ -173,8 +185,12 @@ async function main() {
     { listedRequests: 0 });
   const afterTheFact = sites.requests.filter((r) => r.url === "/paypa1-login").length;
 
+  const paths = [at("pages", "/phish/login"), at("pages", "/%70hish/login?x=1"), at("pages", "/PHISH/")];
+  await row("a URL entry's path, written plainly, escaped or in capitals", paths.length,
+    (run) => typed(tab, paths[run - 1], "the black page", (h) => h.startsWith(blackPage + at("pages", "/")))());
+
   // (Names on the browser's HTTPS-only preload list would not reach a plain server.)
-  const clean = [at("www.shop"), at("notevil", "/login"), `http://www.google.com:${sites.port}/search?q=evil.localhost`,
+  const clean = [at("www.shop"), at("notevil", "/login"), at("pages", "/fine/phish/"), `http://www.google.com:${sites.port}/search?q=evil.localhost`,
     `http://www.example.com:${sites.port}/`];
   await row("clean and well-known sites", clean.length, (run) =>
     typed(tab, clean[run - 1], "the site, untouched", (h) => h === clean[run - 1])());
@@ -191,7 +207,7 @@ async function main() {
   since = await session.mark();
   await session.click(tab, "#continue");
   await session.waitForLocation(tab, "the grey site without its key", (h) => h === grey, since);
-  const greyRequests = sites.requests.filter((r) => listed(r.host) && r.url !== "/favicon.ico");
+  const greyRequests = sites.requests.filter((r) => /grey\.localhost$/.test(r.host) && r.url !== "/favicon.ico");
   if (greyRequests.length !== 1 || greyRequests[0].url !== "/index.html")
     throw new Error("the grey site saw " + JSON.stringify(greyRequests));
   const keyed = sites.requests.filter((r) => /\([0-9a-f]{16,}\)/i.test(decodeURIComponent(r.url)));
@@ -212,7 +228,7 @@ async function main() {
     (await session.pages()).some((p) => p.url === blackPage + start), 20000, 200).catch(async (e) => {
     throw new Error(`${e.message}; the tabs were at ${JSON.stringify((await session.pages()).map((p) => p.url))}`);
   });
-  const startRequests = sites.requests.slice(requestsBefore).filter((r) => listed(r.host)).length;
+  const startRequests = sites.requests.slice(requestsBefore).filter((r) => listed(r.host, r.url)).length;
   table.push({ row: "browser started on a listed address", runs: 1, "ended as expected": 1, "requests to listed hosts": startRequests, "listed pages committed": "not measured" });
   // Not asserted: Chromium loads an extension named on its command line (as
   // here) after its first navigation may have left, while the rules of an
