@@ -24,6 +24,7 @@ PACKAGES=(
   libssl-dev
   libpsl-dev
   chromium
+  firefox-esr
 )
 
 # The URL differential test asks Node.js's URL parser; Debian's nodejs only
