@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "chromium/MessageReader.h"
-#include "chromium/MessageWriter.h"
-#include "chromium/Messages.h"
+#include "webext/MessageReader.h"
+#include "webext/MessageWriter.h"
+#include "webext/Messages.h"
 
-using namespace ostrel::chromium;
+using namespace ostrel::webext;
 
 namespace {
 

@@ -48,7 +48,7 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF > "$LOG" 2>&1 ||
   { cat "$LOG"; exit 1; }
 TARGETS=(OstrelAntiPhishingBHO ostrel-browser ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site)
-[ "$CHROMIUM" = 1 ] && TARGETS+=(ostrel-chromium-host ostrel-chromium-install)
+[ "$CHROMIUM" = 1 ] && TARGETS+=(ostrel-webext-host ostrel-webext-install)
 cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target "${TARGETS[@]}" >> "$LOG" 2>&1 ||
   { tail -n 40 "$LOG"; exit 1; }
 
@@ -147,9 +147,9 @@ fi
 if [ "$CHROMIUM" = 1 ]; then
   echo "== browsing in headless Chromium (the filter downloads its database from $SERVER first) =="
   mkdir -p "$PROFILE/chromium" "$(dirname "$SCREENSHOT")"
-  node host/chromium/driver/run-sample.js --user-data-dir "$PROFILE/chromium" \
-    --installer "$BUILD/host/ostrel-chromium-install" --reg "$REG" \
-    --extension "$ROOT/host/chromium/extension" --server "$SERVER/" \
+  node host/webext/driver/run-sample.js --user-data-dir "$PROFILE/chromium" \
+    --installer "$BUILD/host/ostrel-webext-install" --reg "$REG" \
+    --extension "$ROOT/host/webext/extension/chromium" --server "$SERVER/" \
     --screenshot "$SCREENSHOT" < "$SAMPLE/addresses"
 else
   echo "== browsing (the filter downloads its database from $SERVER first) =="

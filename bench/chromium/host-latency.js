@@ -9,7 +9,7 @@
 const childProcess = require("child_process");
 const fs = require("fs");
 const path = require("path");
-const cs = require("../../host/chromium/driver/chromium-session.js");
+const cs = require("../../host/webext/driver/chromium-session.js");
 
 const need = cs.programsOf(process.argv[2] || path.resolve(__dirname, "../../build"));
 const frame = (object) => {
@@ -57,7 +57,7 @@ async function main() {
   cs.run(need("OSTREL_REGSVR"), [need("OSTREL_MODULE")], env);
   cs.pointFilterAt(need("OSTREL_REG"), env, server.base, cs.buildNumber(need("OSTREL_SOURCE_DIR")));
 
-  const host = childProcess.spawn(need("OSTREL_CHROMIUM_HOST"), [], { env, stdio: ["pipe", "pipe", "inherit"] });
+  const host = childProcess.spawn(need("OSTREL_WEBEXT_HOST"), [], { env, stdio: ["pipe", "pipe", "inherit"] });
   cs.atExit(() => host.kill("SIGKILL"));
   const channel = speak(host);
   await channel.next(); // hello

@@ -9,7 +9,7 @@
 const fs = require("fs");
 const http = require("http");
 const path = require("path");
-const cs = require("../../host/chromium/driver/chromium-session.js");
+const cs = require("../../host/webext/driver/chromium-session.js");
 
 const COUNT = Number(process.env.OSTREL_NAVIGATIONS || 50);
 const need = cs.programsOf(process.argv[2] || path.resolve(__dirname, "../../build"));
@@ -51,7 +51,7 @@ async function main() {
       const serve = await cs.startServer(need("OSTREL_SERVE"), site, profile.env);
       cs.run(need("OSTREL_REGSVR"), [need("OSTREL_MODULE")], profile.env);
       cs.pointFilterAt(need("OSTREL_REG"), profile.env, serve.base, cs.buildNumber(need("OSTREL_SOURCE_DIR")));
-      session = await cs.startChromium({ chromium, installer: need("OSTREL_CHROMIUM_INSTALL"), extensionDir: need("OSTREL_EXTENSION_DIR"), profile });
+      session = await cs.startChromium({ chromium, installer: need("OSTREL_WEBEXT_INSTALL"), extensionDir: need("OSTREL_EXTENSION_DIR"), profile });
       await cs.waitFor("the list's rules in place", async () => (await session.state()).log.some((e) => e.rulesApplied), 30000, 200);
     } else {
       // An extension that does nothing, so that only the filter's differs.

@@ -14,7 +14,7 @@
 const fs = require("fs");
 const http = require("http");
 const path = require("path");
-const cs = require(process.env.OSTREL_CHROMIUM_DRIVER || "../../host/chromium/driver/chromium-session.js");
+const cs = require(process.env.OSTREL_WEBEXT_DRIVER || "../../host/webext/driver/chromium-session.js");
 
 const RUNS = Number(process.env.OSTREL_RUNS || 3);
 
@@ -116,7 +116,7 @@ async function main() {
 
   step = "starting Chromium; the list downloaded and its rules in place";
   const extensionDir = need("OSTREL_EXTENSION_DIR");
-  session = await cs.startChromium({ chromium, installer: need("OSTREL_CHROMIUM_INSTALL"), extensionDir, profile });
+  session = await cs.startChromium({ chromium, installer: need("OSTREL_WEBEXT_INSTALL"), extensionDir, profile });
   await cs.waitFor("the filter to download its list", () => cs.listDownloaded(reg, env), 30000, 200);
   await cs.waitFor("the list's rules in place", async () => (await session.state()).log.some((e) => e.rulesApplied), 15000, 200);
   const tab = session.firstPage;
@@ -246,7 +246,7 @@ async function main() {
 function checkStderr(text) {
   const bad = text.split("\n").filter((line) =>
     /AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:/.test(line) ||
-    /ostrel-chromium-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
+    /ostrel-webext-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
   if (bad.length) throw new Error("Chromium's standard error shows:\n  " + bad.join("\n  "));
 }
 

@@ -1,5 +1,5 @@
 // End to end in a real browser: headless Chromium with the filter's
-// extension, one ostrel-chromium-host per window loading the module from the
+// extension, one ostrel-webext-host per window loading the module from the
 // registry, and the warning pages and sample sites served by ostrel-serve on
 // 127.0.0.1 (every name resolves there). Exit 77 (skipped, loudly) only when
 // Chromium is not installed.
@@ -7,7 +7,7 @@
 "use strict";
 const fs = require("fs");
 const path = require("path");
-const cs = require(process.env.OSTREL_CHROMIUM_DRIVER || "../../host/chromium/driver/chromium-session.js");
+const cs = require(process.env.OSTREL_WEBEXT_DRIVER || "../../host/webext/driver/chromium-session.js");
 
 const need = (name) => {
   const value = process.env[name];
@@ -54,7 +54,7 @@ async function main() {
   cs.pointFilterAt(reg, env, server.base, cs.buildNumber(need("OSTREL_SOURCE_DIR")));
 
   step = "starting Chromium and the first window's host";
-  session = await cs.startChromium({ chromium, installer: need("OSTREL_CHROMIUM_INSTALL"),
+  session = await cs.startChromium({ chromium, installer: need("OSTREL_WEBEXT_INSTALL"),
     extensionDir: need("OSTREL_EXTENSION_DIR"), profile });
   await cs.waitFor("the filter to download its list", () => cs.listDownloaded(reg, env), 30000, 200);
   const tab = session.firstPage;
@@ -117,7 +117,7 @@ async function main() {
   if (new Set(pids).size !== 2) throw new Error("two windows share a host: " + JSON.stringify(two.windows));
   for (const pid of pids) {
     const cmdline = fs.readFileSync(`/proc/${pid}/cmdline`, "utf8");
-    if (!cmdline.includes("ostrel-chromium-host")) throw new Error(`pid ${pid} is not a host: ${cmdline}`);
+    if (!cmdline.includes("ostrel-webext-host")) throw new Error(`pid ${pid} is not a host: ${cmdline}`);
   }
   await expectBlack(second, at("www.evil"), await mark());
   await session.devtools.send("Target.closeTarget", { targetId: second.targetId });
@@ -173,7 +173,7 @@ function alive(pid) {
 function checkStderr(text) {
   const bad = text.split("\n").filter((line) =>
     /AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:/.test(line) ||
-    /ostrel-chromium-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
+    /ostrel-webext-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
   if (bad.length) throw new Error("Chromium's standard error shows:\n  " + bad.join("\n  "));
 }
 

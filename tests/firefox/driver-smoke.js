@@ -10,7 +10,7 @@ const fs = require("fs");
 const http = require("http");
 const path = require("path");
 const zlib = require("zlib");
-const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/firefox/driver/firefox-session.js");
+const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/webext/driver/firefox-session.js");
 
 const firefox = fx.findFirefox();
 if (!firefox) {

@@ -6,7 +6,7 @@
 "use strict";
 const assert = require("assert");
 const net = require("net");
-const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/firefox/driver/firefox-session.js");
+const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/webext/driver/firefox-session.js");
 
 const packet = (value) => {
   const body = Buffer.from(JSON.stringify(value), "utf8");

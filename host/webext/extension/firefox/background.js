@@ -1,0 +1,83 @@
+// The filter's bridge into Firefox: its own part, on the shared bridge
+// (bridge.js). Firefox lets a blocking webRequest listener hold a request
+// while it waits, so every main_frame and sub_frame request, each redirect
+// hop included, waits for the window's host ("request"), whose filter
+// decides as in BeforeNavigate2: a listed address is cancelled before any
+// byte leaves and the tab sent to the warning page with a fresh GET (a
+// redirect would re-send a form's body); what the filter allows goes on
+// untouched. A host that does not answer within ANSWER_MS lets the request
+// go, and the toolbar badge says the filter is not protecting until a host
+// answers again; the scan after the navigation catches up then.
+"use strict";
+
+const ANSWER_MS = 2000;
+
+const pending = new Map(); // requestId -> {resolve, timer}: requests waiting for their host
+let nextRequest = 0;
+let unprotected = false;
+
+function protecting(yes) {
+  if (unprotected === !yes) return;
+  unprotected = !yes;
+  browser.browserAction.setBadgeText({ text: yes ? "" : "off" });
+  browser.browserAction.setBadgeBackgroundColor({ color: "#b00020" });
+  log({ protecting: yes });
+}
+
+function settle(requestId, answer) {
+  const waiting = pending.get(requestId);
+  if (!waiting) return false;
+  pending.delete(requestId);
+  clearTimeout(waiting.timer);
+  waiting.resolve(answer);
+  protecting(true);
+  return true;
+}
+
+bridge.onAnswer = (windowId, message) => {
+  const id = message.requestId;
+  if (typeof id !== "string") return false;
+  switch (message.type) {
+    case "allow":
+      settle(id, {});
+      return true;
+    case "superseded": // a newer navigation of the tab came; this one will not be shown
+      settle(id, { cancel: true });
+      return true;
+    case "navigate":
+    case "stop":
+      // Cancelled here; the shared part sends the tab where the filter says.
+      settle(id, { cancel: true });
+      return false;
+    default:
+      return false;
+  }
+};
+
+// A window whose host went away cannot answer what it was asked.
+bridge.onHostGone = (windowId) => {
+  for (const [id, waiting] of pending) if (waiting.windowId === windowId) settle(id, {});
+  protecting(false);
+};
+
+browser.webRequest.onBeforeRequest.addListener(
+  (d) => {
+    if (d.tabId < 0 || !/^https?:/i.test(d.url)) return {};
+    const windowId = tabWindow.get(d.tabId);
+    const requestId = `${d.requestId}.${++nextRequest}`; // a redirect hop keeps the request's id
+    return new Promise((resolve) => {
+      const timer = setTimeout(() => {
+        pending.delete(requestId);
+        log({ tabId: d.tabId, unanswered: d.url.slice(0, 300) });
+        protecting(false);
+        resolve({});
+      }, ANSWER_MS);
+      pending.set(requestId, { resolve, timer, windowId });
+      const message = navigationMessage("request", d);
+      message.requestId = requestId;
+      sendForTab(d.tabId, message);
+    });
+  },
+  { urls: ["<all_urls>"], types: ["main_frame", "sub_frame"] },
+  ["blocking"]
+);
