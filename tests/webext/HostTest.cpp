@@ -1,4 +1,4 @@
-// ostrel-webext-host as Chromium runs it: a process spoken to in native
+// ostrel-webext-host as a browser runs it: a process spoken to in native
 // messaging over pipes, with the real module registered and its list
 // downloaded from ostrel-serve on 127.0.0.1. What the filter asks of a tab
 // comes back as one message, for a frame as for the tab, for a navigation
@@ -125,7 +125,7 @@ json NavigateTo(int tab, const std::string& url) {
   return {{"type", "navigate"}, {"tabId", tab}, {"url", url}};
 }
 
-class ChromiumHost : public testing::Test {
+class WebExtHost : public testing::Test {
  protected:
   void SetUp() override {
     const ProgramRun registered = RunProgram(OSTREL_REGSVR, {OSTREL_MODULE});
@@ -241,7 +241,7 @@ void SetPaused(DWORD paused) {
 
 }  // namespace
 
-TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
+TEST_F(WebExtHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
   ServeList();
   std::unique_ptr<HostProcess> host = Start(true);
   host->Send(BeforeNavigate(1, Site("www.evil", "/a?b=c")));
@@ -303,7 +303,7 @@ TEST_F(ChromiumHost, SendsTheTabToTheWarningPageAndLetsTheUserContinueOnGrey) {
 
 // Chromium is handed the address whose host the filter reads, not a
 // setting's text as written; an address a browser refuses stops the tab.
-TEST_F(ChromiumHost, HandsChromiumTheCanonicalAddress) {
+TEST_F(WebExtHost, HandsTheBrowserTheCanonicalAddress) {
   ServeList();
   const std::string port = site->Base().substr(site->Base().rfind(':') + 1);  // "PORT/"
   const struct {
@@ -326,7 +326,7 @@ TEST_F(ChromiumHost, HandsChromiumTheCanonicalAddress) {
       << host->Errors();
 }
 
-TEST_F(ChromiumHost, ABrokenChannelEndsTheHostWithALineAndNoPartialMessage) {
+TEST_F(WebExtHost, ABrokenChannelEndsTheHostWithALineAndNoPartialMessage) {
   UpdatesGoNowhere();
   struct Case {
     std::string input;  // after the window message
@@ -359,7 +359,7 @@ TEST_F(ChromiumHost, ABrokenChannelEndsTheHostWithALineAndNoPartialMessage) {
   }
 }
 
-TEST_F(ChromiumHost, RefusesToRunUnprotectedAndAnswersHelp) {
+TEST_F(WebExtHost, RefusesToRunUnprotectedAndAnswersHelp) {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE,
                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects");
   HostProcess host;
@@ -376,7 +376,7 @@ TEST_F(ChromiumHost, RefusesToRunUnprotectedAndAnswersHelp) {
 // The extension gets the hosts a rule can stop before the request leaves:
 // at the start, again whenever they change (pausing the filter lifts them),
 // and not at all when it has them already (another window of the profile).
-TEST_F(ChromiumHost, GivesTheExtensionTheListsHostRulesWhenItLacksThem) {
+TEST_F(WebExtHost, GivesTheExtensionTheListsHostRulesWhenItLacksThem) {
   ServeList();
   std::unique_ptr<HostProcess> host = Start(true);
   const std::optional<RuleSet> full = NextChange(*host, "", 20000);
@@ -422,7 +422,7 @@ TEST_F(ChromiumHost, GivesTheExtensionTheListsHostRulesWhenItLacksThem) {
 // What a rule stopped before the request left is decided as any navigation:
 // a listed address gets its warning, what the filter lets through is handed
 // back to go on, and a click-through key is checked, never passed on.
-TEST_F(ChromiumHost, DecidesOnWhatARuleStoppedAndHandsBackWhatItAllows) {
+TEST_F(WebExtHost, DecidesOnWhatARuleStoppedAndHandsBackWhatItAllows) {
   ServeList();
   std::unique_ptr<HostProcess> host = Start(true);
   host->Send(Event("blocked", 1, 0, Site("evil", "/login")));
@@ -450,10 +450,64 @@ TEST_F(ChromiumHost, DecidesOnWhatARuleStoppedAndHandsBackWhatItAllows) {
   ExpectNothingBefore(*host, "a cut address");
 }
 
+// Firefox holds each request until its answer: every request is answered,
+// with its id, whatever the verdict; one a newer navigation of the tab made
+// pointless is told so, and a cut address never goes on.
+TEST_F(WebExtHost, AnswersEveryWaitingRequestWithItsId) {
+  ServeList();
+  std::unique_ptr<HostProcess> host = Start(true);
+  const auto request = [](int tab, int frame, const std::string& url, const std::string& id) {
+    json message = Event("request", tab, frame, url);
+    message["requestId"] = id;
+    return message;
+  };
+  const auto with = [](json answer, const std::string& id) {
+    answer["requestId"] = id;
+    return answer;
+  };
+  host->Send(request(1, 0, Site("evil", "/login"), "r1"));
+  EXPECT_EQ(host->Receive(), with(Warning(1, Site("evil", "/login")), "r1"));
+  host->Send(request(1, 5, "http://clean.localhost/a", "r2"));
+  EXPECT_EQ(host->Receive(), with(Allow(1, 5, "http://clean.localhost/a"), "r2"));
+  host->Send(request(1, 0, "http://clean.localhost/paypa1-login", "r3"));
+  EXPECT_EQ(host->Receive(), with(Warning(1, "http://clean.localhost/paypa1-login"), "r3"))
+      << "an entry no rule expresses, decided before the request leaves";
+
+  const std::string grey = Site("grey", "/form");
+  host->Send(request(2, 0, grey, "g1"));
+  std::optional<json> warned = host->Receive();
+  ASSERT_TRUE(warned);
+  EXPECT_EQ(warned->value("requestId", ""), "g1");
+  warned->erase("requestId");
+  const std::string key = GreyKey(warned, 2, grey);
+  ASSERT_FALSE(key.empty());
+  host->Send(request(2, 0, grey + key, "g2"));
+  EXPECT_EQ(host->Receive(), with(NavigateTo(2, grey), "g2"));
+  host->Send(request(2, 0, grey, "g3"));
+  EXPECT_EQ(host->Receive(), with(Allow(2, 0, grey), "g3"));
+
+  json cut = request(3, 0, "http://clean.localhost/", "c1");
+  cut["truncated"] = true;
+  host->Send(cut);
+  EXPECT_EQ(host->Receive(), json({{"type", "stop"}, {"tabId", 3}, {"requestId", "c1"}}));
+
+  // Read together: the first is superseded by the tab's newer request.
+  host->SendRaw(Frame(request(4, 0, Site("evil", "/old"), "s1").dump()) +
+                Frame(request(4, 0, "http://clean.localhost/new", "s2").dump()));
+  EXPECT_EQ(host->Receive(), json({{"type", "superseded"}, {"requestId", "s1"}}));
+  EXPECT_EQ(host->Receive(), with(Allow(4, 0, "http://clean.localhost/new"), "s2"));
+
+  host->Send({{"type", "request"}, {"tabId", 5}, {"url", Site("evil")}});
+  ExpectNothingBefore(*host, "a request without its id");
+  host->CloseInput();
+  EXPECT_EQ(host->Wait(), 0);
+  EXPECT_NE(host->Errors().find("without a requestId"), std::string::npos) << host->Errors();
+}
+
 // A frame's navigation is judged by its own address, whichever of its
 // events the host hears of, and a listed frame sends its tab to the warning
 // page; a frame's load finishing adds nothing.
-TEST_F(ChromiumHost, AListedFrameSendsItsTabToTheWarningPage) {
+TEST_F(WebExtHost, AListedFrameSendsItsTabToTheWarningPage) {
   ServeList();
   std::unique_ptr<HostProcess> host = Start(true);
   host->Send(Event("before-navigate", 4, 3, Site("evil", "/frame")));
@@ -476,7 +530,7 @@ TEST_F(ChromiumHost, AListedFrameSendsItsTabToTheWarningPage) {
 // and of a tab's navigations read together answers only the newest. The
 // burst is written in one go, far faster than the filter decides, so each
 // read takes hundreds of messages and a few answers come for 3000.
-TEST_F(ChromiumHost, APageQueueingNavigationsIsAnsweredForItsNewest) {
+TEST_F(WebExtHost, APageQueueingNavigationsIsAnsweredForItsNewest) {
   ServeList();
   std::unique_ptr<HostProcess> host = Start(true);
   const auto queued = [&](int i) { return Site("evil", "/queued/" + std::to_string(i)); };

@@ -1,8 +1,9 @@
-// ostrel-webext-install: the manifest lands where Chromium reads it (a
-// profile folder, or the user's configuration folder), names the host
-// beside the installer and the extension as the only origin, is replaced
-// whole on a second run and removed by --uninstall; without the host
-// program beside it, nothing is written.
+// ostrel-webext-install: the manifest lands where the browser reads it
+// (Chromium: a profile folder, or the user's configuration folder; Firefox:
+// ~/.mozilla/native-messaging-hosts), names the host beside the installer
+// and the filter's extension as the only one allowed (Chromium's origin,
+// Firefox's add-on id), is replaced whole on a second run and removed by
+// --uninstall; without the host program beside it, nothing is written.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,16 +25,23 @@ bool Contains(const std::string& text, const std::string& part) {
 
 }  // namespace
 
-TEST(ChromiumInstall, WritesReplacesAndRemovesTheManifest) {
+TEST(WebExtInstall, WritesReplacesAndRemovesTheManifest) {
   const fs::path profile = TestRoot() + "/profile";
   const fs::path user = fs::path(std::getenv("XDG_CONFIG_HOME")) / "chromium";
+  const fs::path mozilla = fs::path(std::getenv("HOME")) / ".mozilla";
+  const nlohmann::json chromium = {
+      {"allowed_origins", {"chrome-extension://kkbbcamifbbpgpliadehmfpboejmedcg/"}}};
+  const nlohmann::json firefox = {{"allowed_extensions", {"antiphish@ostrel.org"}}};
   struct Case {
     std::vector<std::string> args;
     fs::path folder;
+    nlohmann::json allowed;  // the manifest's one field naming who may start the host
   };
   const Case cases[] = {
-      {{"--user-data-dir", profile.string()}, profile / "NativeMessagingHosts"},
-      {{}, user / "NativeMessagingHosts"},
+      {{"--user-data-dir", profile.string()}, profile / "NativeMessagingHosts", chromium},
+      {{}, user / "NativeMessagingHosts", chromium},
+      {{"--browser", "chromium"}, user / "NativeMessagingHosts", chromium},
+      {{"--browser=firefox"}, mozilla / "native-messaging-hosts", firefox},
   };
   for (const Case& c : cases) {
     const fs::path file = c.folder / "org.ostrel.antiphish.json";
@@ -45,8 +53,13 @@ TEST(ChromiumInstall, WritesReplacesAndRemovesTheManifest) {
     EXPECT_EQ(manifest.value("name", ""), "org.ostrel.antiphish");
     EXPECT_EQ(manifest.value("type", ""), "stdio");
     EXPECT_EQ(fs::path(manifest.value("path", "")), fs::canonical(OSTREL_WEBEXT_HOST));
-    EXPECT_EQ(manifest["allowed_origins"],
-              nlohmann::json::array({"chrome-extension://kkbbcamifbbpgpliadehmfpboejmedcg/"}));
+    const std::string field = c.allowed.begin().key();
+    EXPECT_EQ(manifest[field], c.allowed[field]) << manifest.dump();
+    EXPECT_EQ(manifest.size(), 5u) << "name, description, path, type and " << field;
+    const std::string browser = field == "allowed_extensions" ? "firefox" : "chromium";
+    EXPECT_TRUE(Contains(run.out, (fs::path(OSTREL_WEBEXT_INSTALL).parent_path() /
+                                   (browser + "-extension")).string()))
+        << "names the extension folder the build put beside it: " << run.out;
 
     WriteFileBytes(file.string(), "{\"name\":\"stale");
     run = RunProgram(OSTREL_WEBEXT_INSTALL, c.args);
@@ -68,7 +81,7 @@ TEST(ChromiumInstall, WritesReplacesAndRemovesTheManifest) {
   }
 }
 
-TEST(ChromiumInstall, RefusesWithoutTheHostOrWithAWrongCommandLine) {
+TEST(WebExtInstall, RefusesWithoutTheHostOrWithAWrongCommandLine) {
   // The installer alone in a folder: no host beside it.
   const fs::path alone = TestRoot() + "/alone";
   fs::create_directories(alone);
@@ -82,9 +95,18 @@ TEST(ChromiumInstall, RefusesWithoutTheHostOrWithAWrongCommandLine) {
   EXPECT_FALSE(fs::exists(profile / "NativeMessagingHosts" / "org.ostrel.antiphish.json"));
 
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--user-data-dir"}, {"--bogus"}, {"extra"}}) {
+       {std::vector<std::string>{"--user-data-dir"}, {"--bogus"}, {"extra"}, {"--browser"}}) {
     run = RunProgram(OSTREL_WEBEXT_INSTALL, args);
     EXPECT_EQ(run.status, 2) << args[0];
     EXPECT_TRUE(Contains(run.err, "usage:")) << run.err;
   }
+  run = RunProgram(OSTREL_WEBEXT_INSTALL, {"--browser", "opera"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "unknown browser opera")) << run.err;
+  // Firefox reads the manifest per user only: a profile folder is refused,
+  // not silently ignored.
+  run = RunProgram(OSTREL_WEBEXT_INSTALL, {"--browser", "firefox", "--user-data-dir", profile.string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "Firefox reads the host manifest per user")) << run.err;
+  EXPECT_FALSE(fs::exists(fs::path(std::getenv("HOME")) / ".mozilla"));
 }
