@@ -81,10 +81,24 @@ function rulesFrom(parts) {
   return { rules, hosts: hosts.length, paths: paths.length };
 }
 
+// Chromium refuses a whole update for one rule it cannot take, naming that
+// rule: it is left out (its entries are still caught after the fact) and
+// the rest put in place.
 async function applyRules(digest, parts) {
   const { rules, hosts, paths } = rulesFrom(parts);
   const old = await chrome.declarativeNetRequest.getDynamicRules();
-  await chrome.declarativeNetRequest.updateDynamicRules({ removeRuleIds: old.map((r) => r.id), addRules: rules });
+  for (let tries = 0; ; ++tries) {
+    try {
+      await chrome.declarativeNetRequest.updateDynamicRules({ removeRuleIds: old.map((r) => r.id), addRules: rules });
+      break;
+    } catch (e) {
+      const refused = /\bid (\d+)\b/.exec(String(e));
+      const at = refused ? rules.findIndex((r) => r.id === Number(refused[1])) : -1;
+      if (at < 0 || tries >= 20) throw e;
+      log({ ruleLeftOut: String(e).slice(0, 300) });
+      rules.splice(at, 1);
+    }
+  }
   rulesDigest = digest;
   await chrome.storage.local.set({ rulesDigest: digest });
   log({ rulesApplied: digest, rules: rules.length, hosts, paths });
