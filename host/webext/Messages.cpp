@@ -109,8 +109,8 @@ DecodeResult Decode(const std::string& text, Message* message, std::string* why)
   }
   if (kind->type == MessageType::Window) {
     const auto digest = object.find("rulesDigest");
-    if (digest != object.end() && digest->is_string())
-      decoded.rulesDigest = digest->get<std::string>().substr(0, 64);
+    decoded.wantsRules = digest != object.end() && digest->is_string();
+    if (decoded.wantsRules) decoded.rulesDigest = digest->get<std::string>().substr(0, 64);
   }
   *message = std::move(decoded);
   return DecodeResult::Ok;

@@ -11,7 +11,7 @@
 namespace ostrel::webext {
 
 enum class MessageType {
-  Window,          // windowId, rulesDigest: the browser window this host serves
+  Window,          // windowId, rulesDigest (from an extension that applies rules): the browser window this host serves
   BeforeNavigate,  // tabId, frameId, url: a navigation of the tab or a frame is about to start
   Committed,       // tabId, frameId, url: it committed (frame 0: the tab's location is url)
   Completed,       // tabId, frameId, url: it finished loading
@@ -29,7 +29,8 @@ struct Message {
   std::int64_t frameId = 0;   // navigation messages: 0 the tab itself, else one of its frames
   std::wstring url;           // navigation messages
   bool truncated = false;     // the extension cut a longer url
-  std::string rulesDigest;    // Window: the digest of the rules the extension has in place
+  bool wantsRules = false;    // Window: the extension applies the list's rules (Chromium's)
+  std::string rulesDigest;    // Window: the digest of the rules it has in place
   std::string requestId;      // Request: echoed in its answer
 };
 

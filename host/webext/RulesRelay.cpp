@@ -10,7 +10,7 @@ void CRulesRelay::Close() {
 }
 
 std::vector<std::string> CRulesRelay::Poll() {
-  if (!m_source) return {};
+  if (!m_source || !m_wanted) return {};
   LONGLONG version = 0;
   BSTR text = nullptr;
   if (m_source->GetListRules(m_version, &version, &text) != S_OK || !text) return {};

@@ -25,15 +25,21 @@ class CRulesRelay {
   // Lets the helper go; its module may be unloaded after this.
   void Close();
 
-  // The digest of the rules the extension has in place ("" for none).
-  void SetExtensionDigest(const std::string& digest) { m_extensionDigest = digest; }
+  // The extension applies rules (Firefox's needs none), and has those of
+  // this digest in place ("" for none).
+  void SetExtensionDigest(const std::string& digest) {
+    m_wanted = true;
+    m_extensionDigest = digest;
+  }
 
-  // The "rules" messages to send now: none while the rules are unchanged,
-  // the list is not loaded, or the extension has these rules already.
+  // The "rules" messages to send now: none until the extension has said
+  // it applies rules, and none while the rules are unchanged, the list is
+  // not loaded, or the extension has these rules already.
   std::vector<std::string> Poll();
 
  private:
   IPhishListRules* m_source = nullptr;
+  bool m_wanted = false;          // the extension said it applies rules
   LONGLONG m_version = 0;         // the version last taken from the helper
   std::string m_extensionDigest;  // what the extension has, as far as this host knows
 };

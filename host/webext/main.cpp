@@ -174,7 +174,7 @@ class CHost {
     switch (message.type) {
       case MessageType::Window:
         m_window->SetWindowId(message.windowId);
-        m_rules.SetExtensionDigest(message.rulesDigest);
+        if (message.wantsRules) m_rules.SetExtensionDigest(message.rulesDigest);
         return true;
       case MessageType::BeforeNavigate:
         return Answer(m_window->BeforeNavigate(message.tabId, message.url));

@@ -153,7 +153,9 @@ class WebExtHost : public testing::Test {
 
   // Started, greeted, and (when serving) its filter's list downloaded; the
   // window's message says which rules the extension has in place.
-  std::unique_ptr<HostProcess> Start(bool withList, const std::string& rulesDigest = "") {
+  // (nullopt: an extension that applies no rules, as Firefox's).
+  std::unique_ptr<HostProcess> Start(bool withList,
+                                     const std::optional<std::string>& rulesDigest = "") {
     auto host = std::make_unique<HostProcess>();
     const std::optional<json> hello = host->Receive();
     EXPECT_TRUE(hello && hello->value("type", "") == "hello" && hello->value("helpers", 0) == 1 &&
@@ -163,7 +165,9 @@ class WebExtHost : public testing::Test {
       EXPECT_TRUE(Eventually([] { return CSettings::GetPDBUN(-1) >= 0; }, 30000))
           << "the filter never downloaded its list";
     }
-    host->Send({{"type", "window"}, {"windowId", 4}, {"rulesDigest", rulesDigest}});
+    json window = {{"type", "window"}, {"windowId", 4}};
+    if (rulesDigest) window["rulesDigest"] = *rulesDigest;
+    host->Send(window);
     return host;
   }
 
@@ -417,6 +421,14 @@ TEST_F(WebExtHost, GivesTheExtensionTheListsHostRulesWhenItLacksThem) {
   EXPECT_EQ(second->RulesWaiting(), 0u) << "rules the extension has were sent again";
   second->CloseInput();
   EXPECT_EQ(second->Wait(), 0);
+
+  // An extension that applies no rules (Firefox's) is sent none.
+  std::unique_ptr<HostProcess> third = Start(true, std::nullopt);
+  ExpectNothingBefore(*third, "the list loaded");
+  ExpectNothingBefore(*third, "the rules looked at");
+  EXPECT_EQ(third->RulesWaiting(), 0u) << "rules sent to an extension that applies none";
+  third->CloseInput();
+  EXPECT_EQ(third->Wait(), 0);
 }
 
 // What a rule stopped before the request left is decided as any navigation:
