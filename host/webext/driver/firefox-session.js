@@ -324,6 +324,37 @@ class Session {
     }
   }
 
+  // A global of an add-on's background page, as JSON gives it back. The
+  // page runs in the extension process, out of reach of chrome scripts, so
+  // a frame script loaded into it (once per page) reads it on request.
+  // Needs Firefox started with systemAccess.
+  async backgroundGlobal(addonId, name) {
+    const text = await this.execute(`
+      const [addonId, name, done] = arguments;
+      const policy = WebExtensionPolicy.getByID(addonId);
+      const context = policy && policy.extension && policy.extension.backgroundContext;
+      const browser = context && context.xulBrowser;
+      if (!browser) return done({ error: "the add-on " + addonId + " has no background page" });
+      const mm = browser.messageManager;
+      if (!browser.ostrelReader) {
+        mm.loadFrameScript("data:," + encodeURIComponent(
+          "addMessageListener('ostrel:read', (m) => sendAsyncMessage('ostrel:value'," +
+          " { id: m.data.id, json: JSON.stringify(content.wrappedJSObject[m.data.name]) }));"), false);
+        browser.ostrelReader = { next: 0 };
+      }
+      const id = ++browser.ostrelReader.next;
+      const listener = (m) => {
+        if (m.data.id !== id) return;
+        mm.removeMessageListener("ostrel:value", listener);
+        done({ json: m.data.json });
+      };
+      mm.addMessageListener("ostrel:value", listener);
+      mm.sendAsyncMessage("ostrel:read", { id, name });`,
+      [addonId, name], { chrome: true, async: true });
+    if (text.error) throw new Error(text.error);
+    return text.json === undefined ? undefined : JSON.parse(text.json);
+  }
+
   // Opens a tab or a window; gives its handle (not switched to).
   async newWindow(type = "tab") {
     const r = await this.send("WebDriver:NewWindow", { type, focus: false });
