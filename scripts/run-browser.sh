@@ -2,7 +2,7 @@
 # The main job: runs the filter in the browser stand-in against a local
 # update server, on a fresh machine as on this one.
 #
-#   scripts/run-browser.sh [--keep] [--chromium [--screenshot FILE]]
+#   scripts/run-browser.sh [--keep] [--chromium | --firefox] [--screenshot FILE]
 #
 # Installs what is missing (scripts/install-deps.sh), builds into build-run/,
 # and makes a private profile under a temporary folder (its own HOME and XDG
@@ -19,24 +19,31 @@
 # the filter's extension and its native host (one per window), prints where
 # the tab ended each time, and saves the grey warning page as Chromium shows
 # it to docs/chromium-warning.png (or --screenshot FILE).
+#
+# --firefox browses them in headless Firefox ESR, with the filter's add-on
+# installed for the run and its native host, and saves the black warning
+# page as Firefox shows it to docs/firefox-warning.png (or --screenshot FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 KEEP=0
-CHROMIUM=0
-SCREENSHOT=$ROOT/docs/chromium-warning.png
+BROWSER_NAME=
+SCREENSHOT=
 while [ $# -gt 0 ]; do
   case $1 in
     --keep) KEEP=1 ;;
-    --chromium) CHROMIUM=1 ;;
+    --chromium | --firefox) BROWSER_NAME=${1#--} ;;
     --screenshot)
       [ $# -ge 2 ] || { echo "run-browser.sh: --screenshot needs a file" >&2; exit 2; }
       SCREENSHOT=$(realpath -m "$2")
       shift ;;
-    *) echo "usage: scripts/run-browser.sh [--keep] [--chromium [--screenshot FILE]]" >&2; exit 2 ;;
+    *) echo "usage: scripts/run-browser.sh [--keep] [--chromium | --firefox] [--screenshot FILE]" >&2; exit 2 ;;
   esac
   shift
 done
+[ -n "$SCREENSHOT" ] && [ -z "$BROWSER_NAME" ] &&
+  { echo "run-browser.sh: --screenshot goes with --chromium or --firefox" >&2; exit 2; }
+[ -n "$BROWSER_NAME" ] && SCREENSHOT=${SCREENSHOT:-$ROOT/docs/$BROWSER_NAME-warning.png}
 
 ./scripts/install-deps.sh
 
@@ -48,7 +55,7 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF > "$LOG" 2>&1 ||
   { cat "$LOG"; exit 1; }
 TARGETS=(OstrelAntiPhishingBHO ostrel-browser ostrel-regsvr ostrel-serve ostrel-reg ostrel_sample_site)
-[ "$CHROMIUM" = 1 ] && TARGETS+=(ostrel-webext-host ostrel-webext-install)
+[ -n "$BROWSER_NAME" ] && TARGETS+=(ostrel-webext-host ostrel-webext-install "ostrel_${BROWSER_NAME}_extension")
 cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target "${TARGETS[@]}" >> "$LOG" 2>&1 ||
   { tail -n 40 "$LOG"; exit 1; }
 
@@ -136,20 +143,27 @@ http://login.bank-secure.localhost:$PORT/
 # -- A black-listed site: the black warning page, which offers no way on.
 http://evil.localhost:$PORT/index.html
 ADDRESSES
-if [ "$CHROMIUM" = 1 ]; then
+if [ -n "$BROWSER_NAME" ]; then
   cat >> "$SAMPLE/addresses" <<ADDRESSES
-# -- A page posting a login form, password and all, to the black-listed site: Chromium
+# -- A page posting a login form, password and all, to the black-listed site: the browser
 # -- stops the request before it leaves, and the tab goes to the black warning page.
 post http://evil.localhost:$PORT/signin
 ADDRESSES
 fi
 
-if [ "$CHROMIUM" = 1 ]; then
+if [ "$BROWSER_NAME" = chromium ]; then
   echo "== browsing in headless Chromium (the filter downloads its database from $SERVER first) =="
   mkdir -p "$PROFILE/chromium" "$(dirname "$SCREENSHOT")"
   node host/webext/driver/run-sample.js --user-data-dir "$PROFILE/chromium" \
     --installer "$BUILD/host/ostrel-webext-install" --reg "$REG" \
-    --extension "$ROOT/host/webext/extension/chromium" --server "$SERVER/" \
+    --extension "$BUILD/host/chromium-extension" --server "$SERVER/" \
+    --screenshot "$SCREENSHOT" < "$SAMPLE/addresses"
+elif [ "$BROWSER_NAME" = firefox ]; then
+  echo "== browsing in headless Firefox (the filter downloads its database from $SERVER first) =="
+  mkdir -p "$PROFILE/firefox" "$(dirname "$SCREENSHOT")"
+  node host/webext/driver/run-sample-firefox.js --profile-dir "$PROFILE/firefox" \
+    --installer "$BUILD/host/ostrel-webext-install" --reg "$REG" \
+    --extension "$BUILD/host/firefox-extension" --server "$SERVER/" \
     --screenshot "$SCREENSHOT" < "$SAMPLE/addresses"
 else
   echo "== browsing (the filter downloads its database from $SERVER first) =="
@@ -170,6 +184,6 @@ fi
 
 echo "== requests the sample update site served (every sample name resolves to it) =="
 tail -n +2 "$PROFILE/serve.log"
-if [ "$CHROMIUM" = 1 ]; then
+if [ -n "$BROWSER_NAME" ]; then
   echo "== form posts that reached the server: $(grep -c '^POST ' "$PROFILE/serve.log" || true) =="
 fi

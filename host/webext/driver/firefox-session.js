@@ -5,7 +5,8 @@
 // and a small Marionette client over Node's net module (no npm packages).
 // One command at a time is what Marionette expects; each has its own
 // bounded wait, and Firefox with every process it started is killed on any
-// way out.
+// way out. FilterSession adds the filter's add-on: its state, read from its
+// background page, and where a tab settles once the filter has answered.
 "use strict";
 const childProcess = require("child_process");
 const fs = require("fs");
@@ -13,10 +14,12 @@ const net = require("net");
 const path = require("path");
 
 const common = require("./driver-common.js");
-const { sleep, waitFor, atExit, killGroup } = common;
+const { sleep, waitFor, atExit, run, killGroup } = common;
 
 // The key Marionette (as WebDriver) gives an element reference under.
 const ELEMENT_KEY = "element-6066-11e4-a52e-4f735466cecf";
+// The filter's add-on, as its manifest names it.
+const FILTER_ADDON_ID = "antiphish@ostrel.org";
 
 function findFirefox() {
   return common.findProgram([process.env.FIREFOX, "/usr/bin/firefox-esr", "/usr/bin/firefox"]);
@@ -424,9 +427,68 @@ async function startFirefox({ firefox, profile, prefs, systemAccess, session: se
   return session;
 }
 
+// The filter's add-on in a session: its state, and where the tab settles.
+class FilterSession extends Session {
+  // The add-on's state: {windows: {id: {pid, ready, connects}}, log: [...]}.
+  state() {
+    return this.backgroundGlobal(FILTER_ADDON_ID, "ostrel");
+  }
+
+  // The add-on's log position now; later entries are what came after.
+  async mark() {
+    const log = (await this.state()).log;
+    return log.length ? log[log.length - 1].n : 0;
+  }
+
+  // A window's host that said hello, or null.
+  async readyHost() {
+    return Object.values((await this.state()).windows).find((w) => w.ready && w.pid) || null;
+  }
+
+  // Waits until the current tab has settled at an address that satisfies
+  // test(href): loaded, told to the host as completed since the mark and
+  // after the host's last answer, and nothing more logged for a moment.
+  async waitForLocation(what, test, since, timeoutMs = 15000) {
+    let seen = null;
+    let quietSince = 0;
+    let lastN = -1;
+    try {
+      return await waitFor(what, async () => {
+        const href = await this.currentUrl();
+        const ready = (await this.execute("return document.readyState")) === "complete";
+        const log = (await this.state()).log;
+        const n = log.length ? log[log.length - 1].n : 0;
+        if (href !== seen || n !== lastN) quietSince = Date.now();
+        seen = href;
+        lastN = n;
+        let answered = since;
+        for (const e of log) if (e.in === "navigate" || e.in === "stop") answered = Math.max(answered, e.n);
+        const told = log.some((e) => e.n > answered && e.out === "completed" && e.url === href.slice(0, 300));
+        return ready && told && Date.now() - quietSince >= 400 && test(href) ? href : null;
+      }, timeoutMs);
+    } catch (e) {
+      throw new Error(`${e.message}; the tab was last at ${seen}`);
+    }
+  }
+}
+
+// Installs the host manifest for the user, starts Firefox (chrome scripts
+// allowed, to read the add-on's state), installs the filter's add-on from
+// extensionDir for this run, and waits for the window's host to say hello.
+async function startFilterFirefox({ firefox, installer, extensionDir, profile, prefs, session: sessionOptions }) {
+  run(installer, ["--browser", "firefox"], profile.env);
+  const session = new FilterSession(await launchFirefox({ firefox, profile, prefs, systemAccess: true }));
+  await session.newSession(Object.assign({ pageLoadStrategy: "none" }, sessionOptions));
+  const id = await session.installAddon(extensionDir);
+  if (id !== FILTER_ADDON_ID) throw new Error(`the add-on in ${extensionDir} is ${id}, not the filter's`);
+  await waitFor("the window's host to say hello", () => session.readyHost(), 20000, 200);
+  return session;
+}
+
 module.exports = {
   ...common,
   ELEMENT_KEY,
+  FILTER_ADDON_ID,
   PREFS,
   findFirefox,
   privateProfile,
@@ -435,4 +497,6 @@ module.exports = {
   launchFirefox,
   Session,
   startFirefox,
+  FilterSession,
+  startFilterFirefox,
 };
