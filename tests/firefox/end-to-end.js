@@ -6,9 +6,10 @@
 // server of our own that logs every request with its Host, method and body:
 // no request reaches a listed address, and the tab ends on the right warning
 // page. Clean and well-known sites load unchanged, the grey page's continue
-// works and no site sees a key, and a host killed mid-run is restarted and
-// protects again. Prints the counts per row. Exit 77 (skipped, loudly) only
-// when Firefox is not installed.
+// works and no site sees a key, and a host killed while it decides is
+// restarted, answers what its predecessor was asked, and protects again.
+// Prints the counts per row. Exit 77 (skipped, loudly) only when Firefox is
+// not installed.
 //   node end-to-end.js   (paths of the programs in the environment, as for the Chromium tests)
 "use strict";
 const fs = require("fs");
@@ -17,7 +18,6 @@ const path = require("path");
 const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/webext/driver/firefox-session.js");
 
 const RUNS = Number(process.env.OSTREL_RUNS || 2);
-const ADDON_ID = "antiphish@ostrel.org";
 const KEY = /\([0-9a-f]{16,}\)/i; // a click-through key, as the grey page carries it
 
 const need = (name) => {
@@ -124,12 +124,10 @@ async function main() {
   const reg = need("OSTREL_REG");
   fx.run(need("OSTREL_REGSVR"), [need("OSTREL_MODULE")], env);
   fx.pointFilterAt(reg, env, server.base, fx.buildNumber(need("OSTREL_SOURCE_DIR")));
-  fx.run(need("OSTREL_WEBEXT_INSTALL"), ["--browser", "firefox"], env);
-  if (!fs.existsSync(path.join(profile.dirs.home, ".mozilla/native-messaging-hosts/org.ostrel.antiphish.json")))
-    throw new Error("the installer wrote no host manifest for Firefox");
 
   step = "starting Firefox with the add-on; the host ready and the list downloaded";
-  session = await fx.startFirefox({ firefox, profile, systemAccess: true, session: { pageLoadStrategy: "none" },
+  session = await fx.startFilterFirefox({ firefox, installer: need("OSTREL_WEBEXT_INSTALL"),
+    extensionDir: need("OSTREL_FIREFOX_EXTENSION_DIR"), profile,
     prefs: {
       // The well-known names resolve to loopback, and stay on plain HTTP.
       "network.dns.localDomains": "www.example.com,www.google.com",
@@ -137,14 +135,9 @@ async function main() {
       "dom.security.https_only_mode": false,
       "network.stricttransportsecurity.preloadlist": false,
     } });
-  if ((await session.installAddon(need("OSTREL_FIREFOX_EXTENSION_DIR"))) !== ADDON_ID) throw new Error("the add-on has another id");
-  const state = () => session.backgroundGlobal(ADDON_ID, "ostrel");
-  const readyHost = async () => {
-    const s = await state();
-    const ready = Object.values(s.windows).filter((w) => w.ready && w.pid);
-    return ready.length ? ready[0] : null;
-  };
-  const firstHost = await fx.waitFor("the window's host to say hello", readyHost, 20000, 200);
+  if (!fs.existsSync(path.join(profile.dirs.home, ".mozilla/native-messaging-hosts/org.ostrel.antiphish.json")))
+    throw new Error("the installer wrote no host manifest for Firefox");
+  const firstHost = await session.readyHost();
   await fx.waitFor("the filter to download its list", () => fx.listDownloaded(reg, env), 30000, 200);
   const mainTab = await session.windowHandle();
 
@@ -253,30 +246,31 @@ async function main() {
   const keyed = sites.requests.filter((r) => KEY.test(decodeURIComponent(r.url + r.body)));
   if (keyed.length) throw new Error("a site saw a key: " + JSON.stringify(keyed));
 
-  step = "a host killed mid-run is restarted and protects again";
-  const killed = (await readyHost()).pid;
+  step = "a host killed while it decides: its request waits for the host started in its place";
+  const killed = (await session.readyHost()).pid;
   if (killed !== firstHost.pid) throw new Error(`the window's host changed unasked: ${firstHost.pid} -> ${killed}`);
-  const sinceKill = (await state()).log.slice(-1)[0].n;
-  process.kill(killed, "SIGKILL");
-  await fx.waitFor("the add-on to see its host gone", async () =>
-    (await state()).log.some((e) => e.n > sinceKill && e.disconnected), 5000, 50);
-  const offAt = (await state()).log.find((e) => e.n > sinceKill && e.protecting === false);
-  // Asked while no host runs: the request waits for the restarted one.
+  const sinceKill = await session.mark();
   const before = sites.requests.length;
-  const during = at("during-restart.evil", "/login");
-  await session.navigate(during);
-  await settle("the black page, asked while the host restarted", (h) => h === blackPage + during);
-  const restarted = await fx.waitFor("a new host", async () => {
-    const h = await readyHost();
-    return h && h.pid !== killed ? h : null;
-  }, 10000, 100);
+  const inFlight = at("in-flight.evil", "/login");
+  process.kill(killed, "SIGSTOP"); // it holds the request unanswered until it is killed
+  // By script: Marionette's navigation would wait for the held request.
+  await session.execute("location.href = arguments[0]", [inFlight]);
+  await fx.waitFor("the request to reach the paused host", async () =>
+    (await session.state()).log.some((e) => e.n > sinceKill && e.out === "request" && e.url === inFlight), 5000, 50);
+  process.kill(killed, "SIGKILL");
+  await settle("the black page from the host started in its place", (h) => h === blackPage + inFlight);
+  const log = (await session.state()).log.filter((e) => e.n > sinceKill);
+  if (!log.some((e) => e.disconnected)) throw new Error("the add-on did not see its host go");
+  const off = log.some((e) => e.protecting === false);
+  const restarted = await session.readyHost();
+  if (!restarted || restarted.pid === killed) throw new Error("no new host answered");
   const after = at("after-restart.shop", "/paypa1-login");
   await session.navigate(after);
   await settle("the black page from the restarted host", (h) => h === blackPage + after);
   await fx.sleep(300);
   const leaked = sites.requests.slice(before).filter((r) => listed(r.host, r.url));
   if (leaked.length) throw new Error(`around the restart, ${leaked.length} requests reached listed addresses`);
-  table.push({ row: `host ${killed} killed; ${restarted.pid} took over`, navigations: 2, "ended on the warning page": 2,
+  table.push({ row: `host ${killed} killed deciding; ${restarted.pid} took over`, navigations: 2, "ended on the warning page": 2,
     "requests to listed addresses": leaked.length, "site requests in all": sites.requests.length - before });
 
   step = "closing Firefox";
@@ -285,7 +279,7 @@ async function main() {
   await Promise.race([session.outputClosed, fx.sleep(10000)]);
   checkOutput(output());
   console.table(table);
-  console.log(`while the host was gone the add-on ${offAt ? "said it was not protecting" : "did not get to say it was not protecting"}`);
+  console.log(`while the host was gone the add-on ${off ? "said it was not protecting" : "did not get to say it was not protecting"}`);
 }
 
 // The hosts write to Firefox's standard error; nothing there may show a
@@ -307,7 +301,7 @@ main().then(
     console.error(`FAILED while ${step}: ${error.message}`);
     if (!session) process.exit(1);
     console.error("-- Firefox's output (last lines) --\n" + session.output().split("\n").slice(-30).join("\n"));
-    session.backgroundGlobal(ADDON_ID, "ostrel").then(
+    session.state().then(
       (s) => console.error("-- the add-on's log (last entries) --\n" + s.log.slice(-25).map((e) => JSON.stringify(e).slice(0, 300)).join("\n")),
       () => {}).finally(() => process.exit(1));
     setTimeout(() => process.exit(1), 3000);

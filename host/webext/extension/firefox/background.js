@@ -5,14 +5,15 @@
 // decides as in BeforeNavigate2: a listed address is cancelled before any
 // byte leaves and the tab sent to the warning page with a fresh GET (a
 // redirect would re-send a form's body); what the filter allows goes on
-// untouched. A host that does not answer within ANSWER_MS lets the request
+// untouched. A host that goes away leaves its requests to the host started
+// in its place; one that does not answer within ANSWER_MS lets the request
 // go, and the toolbar badge says the filter is not protecting until a host
 // answers again; the scan after the navigation catches up then.
 "use strict";
 
 const ANSWER_MS = 2000;
 
-const pending = new Map(); // requestId -> {resolve, timer}: requests waiting for their host
+const pending = new Map(); // requestId -> {resolve, timer, message}: requests waiting for their host
 let nextRequest = 0;
 let unprotected = false;
 
@@ -55,16 +56,18 @@ bridge.onAnswer = (windowId, message) => {
   }
 };
 
-// A window whose host went away cannot answer what it was asked.
+// A window whose host went away (it crashed, or was killed while it
+// decided) cannot answer what it was asked: the requests go again to the
+// host started in its place, which the shared part holds them for, still
+// within their time limit.
 bridge.onHostGone = (windowId) => {
-  for (const [id, waiting] of pending) if (waiting.windowId === windowId) settle(id, {});
+  for (const waiting of pending.values()) if (tabWindow.get(waiting.message.tabId) === windowId) send(windowId, waiting.message);
   protecting(false);
 };
 
 browser.webRequest.onBeforeRequest.addListener(
   (d) => {
     if (d.tabId < 0 || !/^https?:/i.test(d.url)) return {};
-    const windowId = tabWindow.get(d.tabId);
     const requestId = `${d.requestId}.${++nextRequest}`; // a redirect hop keeps the request's id
     return new Promise((resolve) => {
       const timer = setTimeout(() => {
@@ -73,9 +76,9 @@ browser.webRequest.onBeforeRequest.addListener(
         protecting(false);
         resolve({});
       }, ANSWER_MS);
-      pending.set(requestId, { resolve, timer, windowId });
       const message = navigationMessage("request", d);
       message.requestId = requestId;
+      pending.set(requestId, { resolve, timer, message });
       sendForTab(d.tabId, message);
     });
   },
