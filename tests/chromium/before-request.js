@@ -18,22 +18,11 @@ const cs = require(process.env.OSTREL_WEBEXT_DRIVER || "../../host/webext/driver
 
 const RUNS = Number(process.env.OSTREL_RUNS || 3);
 
-const need = (name) => {
-  const value = process.env[name];
-  if (!value) throw new Error(`${name} is not set`);
-  return value;
-};
+const need = cs.fromEnvironment;
 
 const chromium = cs.findChromium();
-if (!chromium) {
-  console.log("SKIPPED LOUDLY: chromium is not installed (apt-get install chromium); the filter was not tried in Chromium");
-  process.exit(77);
-}
-
-const watchdog = setTimeout(() => {
-  console.error("FAILED: the test ran over 170 s");
-  process.exit(1);
-}, 170000);
+const watchdog = cs.browserTest({ browser: chromium, limitSeconds: 170,
+  missing: "chromium is not installed (apt-get install chromium); the filter was not tried in Chromium" });
 
 let session = null;
 let step = "setting up";

@@ -9,23 +9,11 @@ const fs = require("fs");
 const path = require("path");
 const cs = require(process.env.OSTREL_WEBEXT_DRIVER || "../../host/webext/driver/chromium-session.js");
 
-const need = (name) => {
-  const value = process.env[name];
-  if (!value) throw new Error(`${name} is not set`);
-  return value;
-};
+const need = cs.fromEnvironment;
 
 const chromium = cs.findChromium();
-if (!chromium) {
-  console.log("SKIPPED LOUDLY: chromium is not installed (apt-get install chromium); the filter was not tried in Chromium");
-  process.exit(77);
-}
-
-// No step may hang the run, whatever happens inside.
-const watchdog = setTimeout(() => {
-  console.error("FAILED: the test ran over 100 s");
-  process.exit(1);
-}, 100000);
+const watchdog = cs.browserTest({ browser: chromium, limitSeconds: 100,
+  missing: "chromium is not installed (apt-get install chromium); the filter was not tried in Chromium" });
 
 let session = null;
 let server = null;

@@ -13,15 +13,8 @@ const zlib = require("zlib");
 const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/webext/driver/firefox-session.js");
 
 const firefox = fx.findFirefox();
-if (!firefox) {
-  console.log("SKIPPED LOUDLY: firefox-esr is not installed (apt-get install firefox-esr); Firefox was not driven");
-  process.exit(77);
-}
-
-const watchdog = setTimeout(() => {
-  console.error("FAILED: the test ran over 60 s");
-  process.exit(1);
-}, 60000);
+const watchdog = fx.browserTest({ browser: firefox, limitSeconds: 60,
+  missing: "firefox-esr is not installed (apt-get install firefox-esr); Firefox was not driven" });
 
 const ADDON_ID = "driver-smoke@ostrel.test";
 

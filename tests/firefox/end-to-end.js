@@ -20,22 +20,11 @@ const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/webext/drive
 const RUNS = Number(process.env.OSTREL_RUNS || 2);
 const KEY = /\([0-9a-f]{16,}\)/i; // a click-through key, as the grey page carries it
 
-const need = (name) => {
-  const value = process.env[name];
-  if (!value) throw new Error(`${name} is not set`);
-  return value;
-};
+const need = fx.fromEnvironment;
 
 const firefox = fx.findFirefox();
-if (!firefox) {
-  console.log("SKIPPED LOUDLY: firefox-esr is not installed (apt-get install firefox-esr); the filter was not tried in Firefox");
-  process.exit(77);
-}
-
-const watchdog = setTimeout(() => {
-  console.error("FAILED: the test ran over 180 s");
-  process.exit(1);
-}, 180000);
+const watchdog = fx.browserTest({ browser: firefox, limitSeconds: 180,
+  missing: "firefox-esr is not installed (apt-get install firefox-esr); the filter was not tried in Firefox" });
 
 let session = null;
 let step = "setting up";

@@ -11,22 +11,11 @@ const http = require("http");
 const path = require("path");
 const fx = require(process.env.OSTREL_FIREFOX_DRIVER || "../../host/webext/driver/firefox-session.js");
 
-const need = (name) => {
-  const value = process.env[name];
-  if (!value) throw new Error(`${name} is not set`);
-  return value;
-};
+const need = fx.fromEnvironment;
 
 const firefox = fx.findFirefox();
-if (!firefox) {
-  console.log("SKIPPED LOUDLY: firefox-esr is not installed (apt-get install firefox-esr); the add-on's install was not tried");
-  process.exit(77);
-}
-
-const watchdog = setTimeout(() => {
-  console.error("FAILED: the test ran over 100 s");
-  process.exit(1);
-}, 100000);
+const watchdog = fx.browserTest({ browser: firefox, limitSeconds: 100,
+  missing: "firefox-esr is not installed (apt-get install firefox-esr); the add-on's install was not tried" });
 
 const alive = (pid) => {
   try {

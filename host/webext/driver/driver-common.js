@@ -168,7 +168,31 @@ function programsOf(buildDir) {
   };
 }
 
+// What a browser test takes from its environment (OSTREL_MODULE and the
+// rest, set by CTest): a missing one fails the test at once.
+function fromEnvironment(name) {
+  const value = process.env[name];
+  if (!value) throw new Error(`${name} is not set`);
+  return value;
+}
+
+// A browser test's start: skipped, loudly (exit 77), where the browser is
+// not installed; and no step may hang the run, whatever happens inside.
+// Gives the watchdog's timer, to clear once the test has passed.
+function browserTest({ browser, missing, limitSeconds }) {
+  if (!browser) {
+    console.log(`SKIPPED LOUDLY: ${missing}`);
+    process.exit(77);
+  }
+  return setTimeout(() => {
+    console.error(`FAILED: the test ran over ${limitSeconds} s`);
+    process.exit(1);
+  }, limitSeconds * 1000);
+}
+
 module.exports = {
+  fromEnvironment,
+  browserTest,
   programsOf,
   FILTER_KEY,
   sleep,
