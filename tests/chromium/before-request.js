@@ -226,17 +226,10 @@ async function main() {
   step = "closing Chromium";
   await session.close();
   await Promise.race([session.stderrClosed, cs.sleep(10000)]);
-  checkStderr(firstRun + session.stderr());
+  cs.checkHostOutput(firstRun + session.stderr(), "Chromium");
 
   console.table(table);
   console.log(`the entry no rule expresses: ${afterTheFact} of ${RUNS} requests reached its site before the warning`);
-}
-
-function checkStderr(text) {
-  const bad = text.split("\n").filter((line) =>
-    /AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:/.test(line) ||
-    /ostrel-webext-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
-  if (bad.length) throw new Error("Chromium's standard error shows:\n  " + bad.join("\n  "));
 }
 
 main().then(

@@ -143,7 +143,7 @@ async function main() {
   await session.close();
   // The hosts' last words (a sanitizer's leak report comes at exit) count too.
   await Promise.race([session.stderrClosed, cs.sleep(10000)]);
-  checkStderr(session.stderr());
+  cs.checkHostOutput(session.stderr(), "Chromium");
 }
 
 // A process is gone once it has exited, even if no one has reaped it yet.
@@ -154,15 +154,6 @@ function alive(pid) {
   } catch (e) {
     return false;
   }
-}
-
-// Sanitizer reports from the hosts, and lines where a host says the
-// extension sent it something it could not use.
-function checkStderr(text) {
-  const bad = text.split("\n").filter((line) =>
-    /AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:/.test(line) ||
-    /ostrel-webext-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
-  if (bad.length) throw new Error("Chromium's standard error shows:\n  " + bad.join("\n  "));
 }
 
 main().then(

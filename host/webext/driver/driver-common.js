@@ -190,7 +190,18 @@ function browserTest({ browser, missing, limitSeconds }) {
   }, limitSeconds * 1000);
 }
 
+// The hosts write to the browser's standard error: nothing there may be a
+// sanitizer's report or a host saying the extension sent it something it
+// could not use.
+function checkHostOutput(text, browser) {
+  const bad = text.split("\n").filter((line) =>
+    /AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|runtime error:/.test(line) ||
+    /ostrel-webext-host: .*(not valid JSON|not a JSON object|; ignored|ended inside a message|over the limit|cannot be read|too long for a message)/.test(line));
+  if (bad.length) throw new Error(`${browser}'s standard error shows:\n  ` + bad.join("\n  "));
+}
+
 module.exports = {
+  checkHostOutput,
   fromEnvironment,
   browserTest,
   programsOf,
