@@ -1,18 +1,14 @@
 #include "uri/SessionKey.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
-
+#include "platform/Crypto.h"
 #include "platform/Utf8.h"
 #include "support/Trace.h"
 
 CSessionKey::CSessionKey() : m_secret(kSecretBytes) {
-  if (RAND_bytes(m_secret.data(), static_cast<int>(m_secret.size())) != 1) {
+  if (!ostrel::platform::RandomBytes(m_secret.data(), m_secret.size())) {
     TraceMessage(L"No random bytes for the click-through secret: no site can be clicked through "
                  L"in this process\r\n");
-    OPENSSL_cleanse(m_secret.data(), m_secret.size());
+    ostrel::platform::SecureZero(m_secret.data(), m_secret.size());
     m_secret.clear();
   }
 }
@@ -20,7 +16,7 @@ CSessionKey::CSessionKey() : m_secret(kSecretBytes) {
 CSessionKey::CSessionKey(const std::vector<unsigned char>& secret) : m_secret(secret) {}
 
 CSessionKey::~CSessionKey() {
-  if (!m_secret.empty()) OPENSSL_cleanse(m_secret.data(), m_secret.size());
+  if (!m_secret.empty()) ostrel::platform::SecureZero(m_secret.data(), m_secret.size());
 }
 
 const CSessionKey& CSessionKey::ForProcess() {
@@ -35,17 +31,17 @@ std::wstring CSessionKey::Sign(const std::wstring& text) const {
   // UTF-8 turns every value that is no code point into U+FFFD, which would
   // give two texts one key.
   if (ostrel::platform::FromUtf8(bytes) != text) return L"";
-  unsigned char mac[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (!HMAC(EVP_sha256(), m_secret.data(), static_cast<int>(m_secret.size()),
-            reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), mac, &length))
+  unsigned char mac[ostrel::platform::kSha256Bytes];
+  if (!ostrel::platform::HmacSha256(m_secret.data(), m_secret.size(),
+                                    reinterpret_cast<const unsigned char*>(bytes.data()),
+                                    bytes.size(), mac))
     return L"";
   static const wchar_t kHex[] = L"0123456789abcdef";
   std::wstring key;
-  key.reserve(2 * length);
-  for (unsigned int i = 0; i < length; ++i) {
-    key += kHex[mac[i] >> 4];
-    key += kHex[mac[i] & 0xF];
+  key.reserve(2 * sizeof mac);
+  for (unsigned char byte : mac) {
+    key += kHex[byte >> 4];
+    key += kHex[byte & 0xF];
   }
   return key;
 }
@@ -56,5 +52,6 @@ bool CSessionKey::Verify(const std::wstring& text, const std::wstring& key) cons
   std::wstring given = key;
   for (wchar_t& c : given)
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  return CRYPTO_memcmp(given.data(), expected.data(), expected.size() * sizeof(wchar_t)) == 0;
+  return ostrel::platform::ConstantTimeEqual(given.data(), expected.data(),
+                                             expected.size() * sizeof(wchar_t));
 }
