@@ -22,15 +22,15 @@ class CComObject final : public T {
   CComObject() { g_module.Lock(); }
   ~CComObject() override { g_module.Unlock(); }
 
-  HRESULT QueryInterface(REFIID iid, void** out) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = T::GetInterface(iid);
     if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
   }
-  ULONG AddRef() override { return ++m_references; }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+  ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --m_references;
     if (left == 0) delete this;
     return left;
@@ -47,11 +47,11 @@ class CComContainedObject final : public T {
  public:
   explicit CComContainedObject(IUnknown* outer) : m_outer(outer) {}
 
-  HRESULT QueryInterface(REFIID iid, void** out) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     return m_outer->QueryInterface(iid, out);
   }
-  ULONG AddRef() override { return m_outer->AddRef(); }
-  ULONG Release() override { return m_outer->Release(); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_outer->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_outer->Release(); }
 
  private:
   IUnknown* m_outer;  // not counted: the outer owns us
@@ -64,7 +64,7 @@ class CComAggObject final : public IUnknown {
   virtual ~CComAggObject() { g_module.Unlock(); }
 
   // The non-delegating IUnknown: only the outer object calls these.
-  HRESULT QueryInterface(REFIID iid, void** out) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown)) {
       *out = static_cast<IUnknown*>(this);
@@ -76,8 +76,8 @@ class CComAggObject final : public IUnknown {
     m_outer->AddRef();  // what the inner hands out counts on the outer
     return S_OK;
   }
-  ULONG AddRef() override { return ++m_references; }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+  ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --m_references;
     if (left == 0) delete this;
     return left;

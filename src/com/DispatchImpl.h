@@ -6,27 +6,25 @@
 
 #include "platform/OleAuto.h"
 
-constexpr DISPID DISPID_UNKNOWN = -1;
-
 template <class Interface>
 class CDispatchImpl : public Interface {
  public:
-  HRESULT GetTypeInfoCount(UINT* count) override {
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
     *count = 0;
     return S_OK;
   }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
     if (!info) return E_POINTER;
     *info = nullptr;
     return DISP_E_BADINDEX;
   }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
     if (!ids) return E_POINTER;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return DISP_E_MEMBERNOTFOUND;
   }
 

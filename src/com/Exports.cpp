@@ -18,7 +18,7 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace
 
-extern "C" BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   try {
     if (reason == DLL_PROCESS_ATTACH) {
       g_module.Init(kObjectMap, sizeof kObjectMap / sizeof kObjectMap[0], instance,
@@ -41,13 +41,13 @@ extern "C" BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-extern "C" HRESULT DllCanUnloadNow() { return g_module.GetLockCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return g_module.GetLockCount() == 0 ? S_OK : S_FALSE; }
 
-extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return g_module.GetClassObject(clsid, iid, out);
 }
 
-extern "C" HRESULT DllRegisterServer() {
+STDAPI DllRegisterServer() {
   try {
     return g_module.RegisterServer();
   } catch (...) {
@@ -55,7 +55,7 @@ extern "C" HRESULT DllRegisterServer() {
   }
 }
 
-extern "C" HRESULT DllUnregisterServer() {
+STDAPI DllUnregisterServer() {
   try {
     return g_module.UnregisterServer();
   } catch (...) {

@@ -54,7 +54,7 @@ struct IPhishListRules : IUnknown {
   // *version changes whenever the text does. S_OK with *rules the caller's
   // to free; S_FALSE and *rules null when the version is still `known`, or
   // while the list has not loaded (*version 0 then).
-  virtual HRESULT GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) = 0;
 
  protected:
   ~IPhishListRules() = default;

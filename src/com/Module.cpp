@@ -10,7 +10,7 @@ CClassFactory::CClassFactory(CreateInstanceFunc createInstance)
 
 CClassFactory::~CClassFactory() = default;
 
-HRESULT CClassFactory::QueryInterface(REFIID iid, void** out) {
+HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
     *out = static_cast<IClassFactory*>(this);
@@ -21,15 +21,15 @@ HRESULT CClassFactory::QueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
-ULONG CClassFactory::AddRef() { return ++m_references; }
+ULONG STDMETHODCALLTYPE CClassFactory::AddRef() { return ++m_references; }
 
-ULONG CClassFactory::Release() { return --m_references; }  // the module state owns it
+ULONG STDMETHODCALLTYPE CClassFactory::Release() { return --m_references; }  // the module state owns it
 
-HRESULT CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   return m_createInstance(outer, iid, out);
 }
 
-HRESULT CClassFactory::LockServer(BOOL lock) {
+HRESULT STDMETHODCALLTYPE CClassFactory::LockServer(BOOL lock) {
   if (lock)
     g_module.Lock();
   else

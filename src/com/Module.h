@@ -31,11 +31,11 @@ class CClassFactory final : public IClassFactory {
   explicit CClassFactory(CreateInstanceFunc createInstance);
   virtual ~CClassFactory();
 
-  HRESULT QueryInterface(REFIID iid, void** out) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
-  HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
-  HRESULT LockServer(BOOL lock) override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
  private:
   CreateInstanceFunc m_createInstance;

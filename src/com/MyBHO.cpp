@@ -55,7 +55,7 @@ HRESULT CMyBHO::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   return CreateComObject<CMyBHO>(outer, iid, out);
 }
 
-HRESULT CMyBHO::SetSite(IUnknown* site) {
+HRESULT STDMETHODCALLTYPE CMyBHO::SetSite(IUnknown* site) {
   if (!m_active) return S_OK;
   try {
     m_site.Assign(site);
@@ -78,7 +78,7 @@ HRESULT CMyBHO::SetSite(IUnknown* site) {
   return S_OK;
 }
 
-HRESULT CMyBHO::GetSite(REFIID iid, void** site) {
+HRESULT STDMETHODCALLTYPE CMyBHO::GetSite(REFIID iid, void** site) {
   if (!site) return E_POINTER;
   *site = nullptr;
   return m_site ? m_site->QueryInterface(iid, site) : E_FAIL;
@@ -113,7 +113,7 @@ void CMyBHO::Detach() {
   if (m_connectionPoint) m_connectionPoint->Unadvise(m_adviseCookie);
 }
 
-HRESULT CMyBHO::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+HRESULT STDMETHODCALLTYPE CMyBHO::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                        UINT*) {
   try {
     switch (member) {
@@ -178,7 +178,7 @@ HRESULT CMyBHO::ScanUrl(BSTR url) {
   return hr;
 }
 
-HRESULT CMyBHO::GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) {
+HRESULT STDMETHODCALLTYPE CMyBHO::GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) {
   if (!version || !rules) return E_POINTER;
   *version = 0;
   *rules = nullptr;

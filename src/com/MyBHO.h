@@ -28,15 +28,15 @@ class CMyBHO : public IObjectWithSite, public CDispatchImpl<IMyBHO>, public IPhi
   void* GetInterface(REFIID iid);
 
   // IObjectWithSite
-  HRESULT SetSite(IUnknown* site) override;
-  HRESULT GetSite(REFIID iid, void** site) override;
+  HRESULT STDMETHODCALLTYPE SetSite(IUnknown* site) override;
+  HRESULT STDMETHODCALLTYPE GetSite(REFIID iid, void** site) override;
 
   // IDispatch: the event sink.
-  HRESULT Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
   // IPhishListRules
-  HRESULT GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) override;
+  HRESULT STDMETHODCALLTYPE GetListRules(LONGLONG known, LONGLONG* version, BSTR* rules) override;
 
   static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
 

@@ -19,9 +19,9 @@ void* CMyCfgDlgCmdTarget::GetInterface(REFIID iid) {
   return nullptr;
 }
 
-HRESULT CMyCfgDlgCmdTarget::QueryStatus(const GUID*, ULONG, OLECMD[], OLECMDTEXT*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE CMyCfgDlgCmdTarget::QueryStatus(const GUID*, ULONG, OLECMD[], OLECMDTEXT*) { return S_OK; }
 
-HRESULT CMyCfgDlgCmdTarget::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
+HRESULT STDMETHODCALLTYPE CMyCfgDlgCmdTarget::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
   // Nothing may leave into the browser: a failure while the dialog runs is
   // traced and reported.
   try {

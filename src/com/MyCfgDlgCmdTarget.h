@@ -16,11 +16,11 @@ class CMyCfgDlgCmdTarget : public CDispatchImpl<IMyCfgDlgCmdTarget>, public IOle
   void* GetInterface(REFIID iid);
 
   // S_OK, writing nothing.
-  HRESULT QueryStatus(const GUID* group, ULONG count, OLECMD commands[], OLECMDTEXT* text) override;
+  HRESULT STDMETHODCALLTYPE QueryStatus(const GUID* group, ULONG count, OLECMD commands[], OLECMDTEXT* text) override;
   // Runs the configuration dialog modally, owned by the thread's active
   // window: S_OK once it has closed, whatever the user did; E_FAIL when it
   // could not be shown or failed while running. Raises nothing.
-  HRESULT Exec(const GUID* group, DWORD command, DWORD options, VARIANT* in, VARIANT* out) override;
+  HRESULT STDMETHODCALLTYPE Exec(const GUID* group, DWORD command, DWORD options, VARIANT* in, VARIANT* out) override;
 
   static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
 };

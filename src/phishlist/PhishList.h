@@ -44,7 +44,7 @@ class CPhishList : public CPhishListEntries {
   // update is asked for, until the quit event), and one update cycle.
   // Nothing raised in a cycle leaves it, and the update mutex is always
   // released.
-  static DWORD AutoUpdateThreadProc(LPVOID list);
+  static DWORD WINAPI AutoUpdateThreadProc(LPVOID list);
   static DWORD RunAutoUpdateService(CPhishList* list);
   DWORD AutoUpdateLoop();
   void PerformAutoUpdate(UpdateCause cause = UpdateCause::Schedule);

@@ -23,7 +23,7 @@
 #include "platform/Resources.h"
 #include "platform/WinUser.h"
 
-using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+using DLGPROC = INT_PTR(CALLBACK*)(HWND, UINT, WPARAM, LPARAM);
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
 constexpr UINT WM_CLOSE = 0x0010;

@@ -23,6 +23,8 @@ using BSTR = OLECHAR*;
 using VARIANT_BOOL = SHORT;
 using VARTYPE = USHORT;
 using DISPID = LONG;
+// The id GetIDsOfNames gives a name it does not know.
+constexpr DISPID DISPID_UNKNOWN = -1;
 using LCID = DWORD;
 
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;

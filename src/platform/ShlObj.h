@@ -39,7 +39,7 @@ struct IMalloc : IUnknown {
   ~IMalloc() = default;
 };
 
-using BFFCALLBACK = int (*)(HWND, UINT, LPARAM, LPARAM);
+using BFFCALLBACK = int(CALLBACK*)(HWND, UINT, LPARAM, LPARAM);
 
 struct BROWSEINFOW {
   HWND hwndOwner;

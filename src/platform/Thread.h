@@ -19,10 +19,6 @@
 
 #include "platform/Handle.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 using PTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID lpThreadParameter);
 using LPTHREAD_START_ROUTINE = PTHREAD_START_ROUTINE;
 

@@ -56,3 +56,11 @@ using LPFILETIME = FILETIME*;
 #ifndef FALSE
 #define FALSE 0
 #endif
+
+// Calling conventions: on 32-bit Windows, system callbacks and COM methods
+// use __stdcall; one convention serves every call here.
+#define WINAPI
+#define CALLBACK
+#define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
+#define STDAPI extern "C" HRESULT STDAPICALLTYPE

@@ -45,7 +45,7 @@ void CDialog::OnCancel() { EndDialog(m_hWnd, IDCANCEL); }
 
 BOOL CDialog::UpdateData(bool) { return TRUE; }
 
-INT_PTR CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialog* dialog = nullptr;
   if (message == WM_INITDIALOG) {
     dialog = reinterpret_cast<CDialog*>(lParam);

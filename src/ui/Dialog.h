@@ -23,7 +23,7 @@ class CDialog : public CWnd {
   virtual void OnCancel();
   virtual BOOL UpdateData(bool save);
 
-  static INT_PTR DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  protected:
   HWND m_owner;

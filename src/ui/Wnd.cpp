@@ -39,5 +39,5 @@ UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs, TIMERPROC callback) {
 }
 
 int CWnd::MessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
-  return MessageBoxW(m_hWnd, text, caption, type);
+  return ::MessageBoxW(m_hWnd, text, caption, type);
 }

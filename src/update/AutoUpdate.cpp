@@ -56,7 +56,7 @@ bool RequestDatabaseUpdate() {
   }
 }
 
-DWORD CPhishList::AutoUpdateThreadProc(LPVOID list) {
+DWORD WINAPI CPhishList::AutoUpdateThreadProc(LPVOID list) {
   TraceMessage(L"Entering auto phish list update thread\r\n");
   return RunAutoUpdateService(static_cast<CPhishList*>(list));
 }
