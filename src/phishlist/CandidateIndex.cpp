@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -154,7 +155,8 @@ void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
   std::string folded(subject.size(), '\0');
   for (std::size_t i = 0; i < subject.size(); ++i) {
     const wchar_t c = subject[i];
-    folded[i] = c >= 0 && c < 128 ? ascii[c] : CLiteralAnalysis::Fold(c);
+    const bool isAscii = static_cast<std::make_unsigned_t<wchar_t>>(c) < 128;
+    folded[i] = isAscii ? ascii[c] : CLiteralAnalysis::Fold(c);
   }
 
   // The grams ending at each position come from a rolling window of the

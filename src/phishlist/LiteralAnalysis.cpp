@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cwchar>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -413,7 +414,8 @@ char CLiteralAnalysis::Fold(wchar_t c) {
     }
     return table;
   }();
-  if (c >= 0 && c < 128) return ascii[static_cast<std::size_t>(c)];
+  if (static_cast<std::make_unsigned_t<wchar_t>>(c) < 128)
+    return ascii[static_cast<std::size_t>(c)];
   const wchar_t lower = traits.translate_nocase(c);
   return IsPrintable(lower) ? static_cast<char>(lower) : 0;
 }
