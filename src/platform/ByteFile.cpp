@@ -1,73 +1,13 @@
 #include "platform/ByteFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ios>
-#include <random>
 
-#include "platform/Utf8.h"
-#include "platform/WinError.h"
+#include "platform/ByteFileSystem.h"
 
 namespace ostrel::platform {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// A new file beside target, under a name nobody can have chosen first;
-// the file-creation mask narrows permissions. Its descriptor, or -1.
-int CreateBeside(const std::string& target, mode_t permissions, std::string* created) {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".new-%08x%08x", random(), random());
-    const std::string name = target + suffix;
-    const int fd =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
-    if (fd >= 0) {
-      *created = name;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
-const char* NotAFile(mode_t mode) {
-  if (S_ISLNK(mode)) return "it is a symbolic link";
-  if (S_ISDIR(mode)) return "it is a folder";
-  return "it is not a regular file";
-}
-
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
 
 }  // namespace
 
@@ -77,12 +17,7 @@ ByteFileBuf::~ByteFileBuf() { Discard(); }
 
 bool ByteFileBuf::IsOpen() const { return m_fd >= 0; }
 
-bool ByteFileBuf::Fail(int error) {
-  m_error = std::strerror(error);
-  return false;
-}
-
-bool ByteFileBuf::Fail(const char* reason) {
+bool ByteFileBuf::Fail(const std::string& reason) {
   m_error = reason;
   return false;
 }
@@ -92,7 +27,6 @@ const std::string& ByteFileBuf::GetErrorText() const { return m_error; }
 bool ByteFileBuf::Open(const std::wstring& path, Mode mode, Origin origin) {
   if (IsOpen()) return Fail("the buffer already holds an open file");
   if (path.empty()) return Fail("no file name");
-  const std::string name = ToUtf8(path);
   m_mode = mode;
   m_failed = false;
   m_error.clear();
@@ -100,47 +34,13 @@ bool ByteFileBuf::Open(const std::wstring& path, Mode mode, Origin origin) {
   setg(nullptr, nullptr, nullptr);
   setp(nullptr, nullptr);
   if (mode == Mode::Read) {
-    // Without blocking, so a FIFO cannot hold the open (and every lock its
-    // caller holds); only a regular file is read, and then normally.
-    const int noFollow = origin == Origin::System ? O_NOFOLLOW : 0;
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | noFollow);
-    if (fd < 0) return errno == ELOOP && noFollow ? Fail("it is a symbolic link") : Fail(errno);
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return Fail(error);
-    }
-    if (!S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return Fail(NotAFile(st.st_mode));
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return Fail(error);
-    }
-    m_fd = fd;
-    return true;
+    m_fd = byte_file::OpenForReading(path, origin == Origin::Person, &m_error);
+    return IsOpen();
   }
-  // Replace: refuse a target that is a link or not a regular file, keep an
-  // existing target's permissions, write beside it.
-  mode_t permissions = origin == Origin::System ? 0600 : 0666;  // the mask narrows a new file
-  bool replacing = false;
-  struct stat st;
-  if (::lstat(name.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return Fail(NotAFile(st.st_mode));
-    permissions = st.st_mode & 07777;
-    replacing = true;
-  } else if (errno != ENOENT) {
-    return Fail(errno);
-  }
-  std::string temporary;
-  m_fd = CreateBeside(name, permissions, &temporary);
-  if (m_fd < 0) return Fail(errno);
-  if (replacing) ::fchmod(m_fd, permissions);  // exactly the old file's, whatever the mask
-  m_target = name;
+  std::wstring temporary;
+  m_fd = byte_file::CreateBeside(path, origin == Origin::System, &temporary, &m_error);
+  if (!IsOpen()) return false;
+  m_target = path;
   m_temporary = temporary;
   m_chars.resize(kChunk);
   setp(m_chars.data(), m_chars.data() + m_chars.size());
@@ -152,10 +52,7 @@ bool ByteFileBuf::FlushPending() {
   if (count == 0) return !m_failed;
   m_bytes.resize(count);
   for (std::size_t i = 0; i < count; ++i) m_bytes[i] = static_cast<char>(pbase()[i] & 0xFF);
-  if (!WriteAll(m_fd, m_bytes.data(), count)) {
-    Fail(errno);
-    m_failed = true;
-  }
+  if (!byte_file::WriteAll(m_fd, m_bytes.data(), count, &m_error)) m_failed = true;
   setp(m_chars.data(), m_chars.data() + m_chars.size());
   return !m_failed;
 }
@@ -165,9 +62,9 @@ void ByteFileBuf::Discard() {
     Close();
     return;
   }
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) byte_file::Close(m_fd);
   m_fd = -1;
-  if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
+  if (!m_temporary.empty()) byte_file::Remove(m_temporary);
   m_temporary.clear();
   m_target.clear();
   setp(nullptr, nullptr);
@@ -176,29 +73,21 @@ void ByteFileBuf::Discard() {
 bool ByteFileBuf::Close() {
   if (!IsOpen()) return false;
   if (m_mode == Mode::Read) {
-    ::close(m_fd);
+    byte_file::Close(m_fd);
     m_fd = -1;
     setg(nullptr, nullptr, nullptr);
     return true;
   }
-  if (!FlushPending() || ::fsync(m_fd) != 0) {
-    if (!m_failed) Fail(errno);
+  if (!FlushPending()) {
     Discard();
     return false;
   }
-  if (::close(m_fd) != 0) {
-    Fail(errno);
-    m_fd = -1;
+  const int fd = m_fd;
+  m_fd = -1;  // Commit closes it whatever happens
+  if (!byte_file::Commit(fd, m_temporary, m_target, &m_error)) {
     Discard();
     return false;
   }
-  m_fd = -1;
-  if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-    Fail(errno);
-    Discard();
-    return false;
-  }
-  SyncFolder(FolderOf(m_target));
   m_temporary.clear();
   m_target.clear();
   setp(nullptr, nullptr);
@@ -209,22 +98,19 @@ ByteFileBuf::int_type ByteFileBuf::underflow() {
   if (m_mode != Mode::Read || !IsOpen()) return traits_type::eof();
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   m_bytes.resize(kChunk);
-  ssize_t n;
-  do {
-    n = ::read(m_fd, m_bytes.data(), m_bytes.size());
-  } while (n < 0 && errno == EINTR);
+  const long long n = byte_file::Read(m_fd, m_bytes.data(), m_bytes.size(), &m_error);
   if (n < 0) {
     // Not the end of the file: the stream reading this records it as an
     // error (badbit), so a failing disk never reads as a short file.
-    Fail(errno);
     throw std::ios_base::failure("cannot read the file: " + m_error);
   }
   if (n == 0) return traits_type::eof();
-  m_chars.resize(static_cast<std::size_t>(n));
-  for (ssize_t i = 0; i < n; ++i)
-    m_chars[static_cast<std::size_t>(i)] = static_cast<wchar_t>(static_cast<unsigned char>(m_bytes[i]));
+  const std::size_t count = static_cast<std::size_t>(n);
+  m_chars.resize(count);
+  for (std::size_t i = 0; i < count; ++i)
+    m_chars[i] = static_cast<wchar_t>(static_cast<unsigned char>(m_bytes[i]));
   m_position += n;
-  setg(m_chars.data(), m_chars.data(), m_chars.data() + n);
+  setg(m_chars.data(), m_chars.data(), m_chars.data() + count);
   return traits_type::to_int_type(*gptr());
 }
 
@@ -254,7 +140,7 @@ ByteFileBuf::pos_type ByteFileBuf::seekoff(off_type off, std::ios_base::seekdir 
     return pos_type(-1);
   if (target < 0) return pos_type(-1);
   if (off == 0 && dir == std::ios_base::cur) return pos_type(current);
-  if (::lseek(m_fd, static_cast<off_t>(target), SEEK_SET) < 0) return pos_type(-1);
+  if (!byte_file::Seek(m_fd, target)) return pos_type(-1);
   m_position = target;
   setg(nullptr, nullptr, nullptr);
   return pos_type(target);
@@ -265,22 +151,3 @@ ByteFileBuf::pos_type ByteFileBuf::seekpos(pos_type pos, std::ios_base::openmode
 }
 
 }  // namespace ostrel::platform
-
-DWORD GetFileAttributesW(LPCWSTR lpFileName) {
-  if (!lpFileName || !*lpFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  struct stat st;
-  if (::lstat(ostrel::platform::ToUtf8(lpFileName).c_str(), &st) != 0) {
-    SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  DWORD attributes = 0;
-  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode))
-    attributes |= FILE_ATTRIBUTE_DEVICE;
-  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-  return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-}

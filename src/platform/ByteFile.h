@@ -60,32 +60,18 @@ class ByteFileBuf : public std::wstreambuf {
 
  private:
   bool FlushPending();
-  // Record why something failed; both answer false.
-  bool Fail(int error);
-  bool Fail(const char* reason);
+  // Record why something failed; answers false.
+  bool Fail(const std::string& reason);
 
   int m_fd = -1;
   Mode m_mode = Mode::Read;
   bool m_failed = false;
   std::string m_error;
-  std::string m_target;     // replace mode: the file to be replaced
-  std::string m_temporary;  // replace mode: the new file beside it
+  std::wstring m_target;     // replace mode: the file to be replaced
+  std::wstring m_temporary;  // replace mode: the new file beside it
   long long m_position = 0;  // read mode: file offset of the buffer's end
   std::vector<char> m_bytes;
   std::vector<wchar_t> m_chars;
 };
 
 }  // namespace ostrel::platform
-
-// Attributes of a file, without following a link in the last element;
-// INVALID_FILE_ATTRIBUTES (with the last error set) when nothing is there.
-// FILE_ATTRIBUTE_DEVICE marks what is neither a file, a folder nor a link
-// (a FIFO, socket or device).
-constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
-constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
-constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
-constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
-constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
-constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
-
-DWORD GetFileAttributesW(LPCWSTR lpFileName);

@@ -1,5 +1,6 @@
 #include "update/LocalDB.h"
 
+#include "platform/FileApi.h"
 #include "settings/Settings.h"
 
 CLocalDB::CLocalDB()

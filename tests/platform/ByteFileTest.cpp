@@ -12,6 +12,7 @@
 
 #include "common/TestEnv.h"
 #include "platform/ByteFile.h"
+#include "platform/FileApi.h"
 #include "platform/Utf8.h"
 
 using ostrel::platform::ByteFileBuf;
