@@ -1,0 +1,4 @@
+// Windows: critical sections are the system's.
+#pragma once
+
+#include "platform/WinTypes.h"

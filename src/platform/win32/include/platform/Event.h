@@ -1,0 +1,4 @@
+// Windows: events are the system's.
+#pragma once
+
+#include "platform/WinTypes.h"

@@ -1,0 +1,4 @@
+// Windows: file attributes are the system's.
+#pragma once
+
+#include "platform/WinTypes.h"

@@ -1,0 +1,4 @@
+// Windows: mutexes are the system's.
+#pragma once
+
+#include "platform/WinTypes.h"

@@ -1,0 +1,5 @@
+// Windows: the temporary folder, the user's name and module paths are the
+// system's.
+#pragma once
+
+#include "platform/WinTypes.h"

@@ -1,0 +1,5 @@
+// Windows: ShellExecuteW is the system's.
+#pragma once
+
+#include "platform/WinTypes.h"
+#include <shellapi.h>

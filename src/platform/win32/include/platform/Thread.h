@@ -1,0 +1,4 @@
+// Windows: threads are the system's.
+#pragma once
+
+#include "platform/WinTypes.h"

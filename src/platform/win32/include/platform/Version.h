@@ -1,0 +1,4 @@
+// Windows: GetVersionExW is the system's.
+#pragma once
+
+#include "platform/WinTypes.h"

@@ -1,0 +1,4 @@
+// Windows: waits are the system's.
+#pragma once
+
+#include "platform/WinTypes.h"
