@@ -59,11 +59,12 @@ struct StringResource {
   const wchar_t* text;
 };
 
-// A bitmap as rows of 0xRRGGBB pixels, top row first.
+// A bitmap as the .bmp file the resource script names; the dialog backend
+// decodes it (one that cannot shows no picture).
 struct BitmapResource {
   WORD id;
-  int width, height;
-  const DWORD* pixels;
+  const unsigned char* bmp;  // the whole file, header included
+  std::size_t size;
 };
 
 struct ModuleResources {

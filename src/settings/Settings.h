@@ -9,13 +9,14 @@
 #include <string>
 
 #include "platform/WinTypes.h"
+#include "support/ProductVersion.h"
 
 class CSettings {
  public:
   virtual ~CSettings();
 
   // The build number this program records in "BHOVersion".
-  static constexpr DWORD BuildNumber = 123;
+  static constexpr DWORD BuildNumber = OSTREL_BUILD_NUMBER;
 
   // Defaults, built once when the module is loaded.
   static const std::wstring DefaultBaseUri;

@@ -280,21 +280,15 @@ gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   return TRUE;
 }
 
+// Null when the bitmap cannot be decoded.
 GdkPixbuf* PixbufOf(const BitmapResource& bitmap) {
-  GdkPixbuf* pixbuf =
-      gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, bitmap.width, bitmap.height);
-  if (!pixbuf) return nullptr;
-  guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
-  for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) {
-      const DWORD rgb = bitmap.pixels[y * bitmap.width + x];
-      guchar* p = pixels + y * stride + x * 3;
-      p[0] = static_cast<guchar>(rgb >> 16);
-      p[1] = static_cast<guchar>(rgb >> 8);
-      p[2] = static_cast<guchar>(rgb);
-    }
-  }
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", nullptr);
+  if (!loader) return nullptr;
+  const bool written = gdk_pixbuf_loader_write(loader, bitmap.bmp, bitmap.size, nullptr);
+  const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+  GdkPixbuf* pixbuf = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pixbuf) g_object_ref(pixbuf);
+  g_object_unref(loader);
   return pixbuf;
 }
 
