@@ -25,6 +25,10 @@ PACKAGES=(
   libpsl-dev
   chromium
   firefox-esr
+  # The Windows module's type library: widl (mingw-w64-tools), Wine's OLE
+  # IDL files (libwine-dev; Debian's MinGW headers have none) and the
+  # stdole2.tlb it imports (wine64).
+  mingw-w64-tools libwine-dev wine64
 )
 
 # The URL differential test asks Node.js's URL parser; Debian's nodejs only
