@@ -29,9 +29,12 @@ add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 NOMINMAX)
 include_directories(BEFORE ${PROJECT_SOURCE_DIR}/src/platform/win32/include)
 add_link_options(-static)
 
+if(OSTREL_BUILD_TESTS)
+  enable_testing()
+endif()
 add_subdirectory(src)
 add_subdirectory(src/com)
+# The test programs run under wine64, so only the 64-bit build has them.
 if(OSTREL_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
-  enable_testing()
   add_subdirectory(tests/windows)
 endif()

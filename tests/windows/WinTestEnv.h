@@ -1,0 +1,34 @@
+// Isolation and helpers shared by the Windows test programs (WinTestMain.cpp).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ostrel::test {
+
+// A fresh folder made the process's temporary folder (TMP and TEMP) for
+// its lifetime, then removed with everything in it.
+class PrivateTempFolder {
+ public:
+  PrivateTempFolder();
+  ~PrivateTempFolder();
+  PrivateTempFolder(const PrivateTempFolder&) = delete;
+  PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
+  const std::wstring& Path() const { return m_path; }
+
+ private:
+  std::wstring m_path;
+};
+
+// Removes HKEY_CURRENT_USER\SOFTWARE\Ostrel with everything under it.
+void DeleteFilterSettings();
+
+// The path of this test program.
+std::wstring ThisProgram();
+
+// Runs this program again with the arguments given (as one command line
+// tail) and returns its exit code, or -1 when it could not be started or
+// did not end within timeoutMs.
+int RunThisProgram(const std::wstring& arguments, unsigned long timeoutMs = 60000);
+
+}  // namespace ostrel::test
