@@ -12,7 +12,9 @@ PACKAGES=(
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
-  libboost-regex-dev
+  # Boost.Regex, header-only from 1.76 on: the same regular-expression
+  # engine for the Linux and the Windows builds.
+  libboost1.81-dev
   libsqlite3-dev
   libidn2-dev
   libcurl4-openssl-dev
@@ -25,9 +27,11 @@ PACKAGES=(
   libpsl-dev
   chromium
   firefox-esr
-  # The Windows module's type library: widl (mingw-w64-tools), Wine's OLE
-  # IDL files (libwine-dev; Debian's MinGW headers have none) and the
-  # stdole2.tlb it imports (wine64).
+  # The Windows build: the MinGW-w64 cross compilers (posix threads) for
+  # 32 and 64 bits; widl (mingw-w64-tools) with Wine's OLE IDL files
+  # (libwine-dev; Debian's MinGW headers have none) and the stdole2.tlb the
+  # type library imports (wine64), which also runs the Windows tests.
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   mingw-w64-tools libwine-dev wine64
 )
 
