@@ -1,6 +1,7 @@
 # The Windows build (MinGW-w64 toolchains in cmake/toolchains/, driven by
-# scripts/build-windows.sh): the module OstrelAntiPhishingBHO.dll, and, for
-# 64-bit, the test programs that run under Wine. The same system sources as
+# scripts/build-windows.sh): the module OstrelAntiPhishingBHO.dll, the tools
+# ostrel-db.exe and ostrel-reg.exe, and, for 64-bit, the test programs that
+# run under Wine. The same system sources as
 # on Linux; the platform layer is Windows itself (src/platform/win32 holds
 # the little it lacks). Every binary carries its C++ runtime, so nothing
 # else needs to be shipped beside it.
@@ -34,6 +35,7 @@ if(OSTREL_BUILD_TESTS)
 endif()
 add_subdirectory(src)
 add_subdirectory(src/com)
+add_subdirectory(tools)
 # The test programs run under wine64, so only the 64-bit build has them.
 if(OSTREL_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_subdirectory(tests/windows)

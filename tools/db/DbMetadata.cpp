@@ -124,8 +124,8 @@ void ShowText(const std::string& plain, std::ostream& out) {
     const int field = FindMetadataField(name);
     if (field < 0) {
       std::string note = "ignored: unknown field name \"" + Narrow(name) + "\"";
-      const int near = FindMetadataField(ToUpperAscii(name));
-      if (near >= 0) note += " (names are case-sensitive: " + Name(near) + ")";
+      const int similar = FindMetadataField(ToUpperAscii(name));
+      if (similar >= 0) note += " (names are case-sensitive: " + Name(similar) + ")";
       if (name.find(L' ') != std::wstring::npos) note += " (spaces belong to the name)";
       notes.emplace(number, note);
       continue;

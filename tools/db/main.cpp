@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "db/DbTool.h"
+#include "platform/CommandLine.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = ostrel::platform::CommandLineArguments(argc, argv);
   const int status = ostrel::tools::db::Run(args, std::cout, std::cerr);
   // A report that could not be written in full is a failure too.
   if (!std::cout.flush()) {

@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/CommandLine.h"
 #include "reg/RegTool.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = ostrel::platform::CommandLineArguments(argc, argv);
   return ostrel::tools::reg::Run(args, std::cout, std::cerr);
 }
