@@ -8,10 +8,19 @@
 // untouched. A host that goes away leaves its requests to the host started
 // in its place; one that does not answer within ANSWER_MS lets the request
 // go, and the toolbar badge says the filter is not protecting until a host
-// answers again; the scan after the navigation catches up then.
+// answers again; the scan after the navigation catches up then. A window's
+// host that is still starting (a new window's first request waits for the
+// host to load the module and its list) is given STARTING_MS in all.
 "use strict";
 
 const ANSWER_MS = 2000;
+const STARTING_MS = 15000;
+
+// Whether the host of the tab's window has said hello.
+function hostReady(tabId) {
+  const windowId = tabWindow.get(tabId);
+  return windowId !== undefined && !!self.ostrel.windows[windowId]?.ready;
+}
 
 const pending = new Map(); // requestId -> {resolve, timer, message}: requests waiting for their host
 let nextRequest = 0;
@@ -70,15 +79,22 @@ browser.webRequest.onBeforeRequest.addListener(
     if (d.tabId < 0 || !/^https?:/i.test(d.url)) return {};
     const requestId = `${d.requestId}.${++nextRequest}`; // a redirect hop keeps the request's id
     return new Promise((resolve) => {
-      const timer = setTimeout(() => {
+      const asked = Date.now();
+      const expire = () => {
+        const waiting = pending.get(requestId);
+        if (!waiting) return;
+        if (!hostReady(d.tabId) && Date.now() - asked < STARTING_MS) {
+          waiting.timer = setTimeout(expire, ANSWER_MS);
+          return;
+        }
         pending.delete(requestId);
         log({ tabId: d.tabId, unanswered: d.url.slice(0, 300) });
         protecting(false);
         resolve({});
-      }, ANSWER_MS);
+      };
       const message = navigationMessage("request", d);
       message.requestId = requestId;
-      pending.set(requestId, { resolve, timer, message });
+      pending.set(requestId, { resolve, timer: setTimeout(expire, ANSWER_MS), message });
       sendForTab(d.tabId, message);
     });
   },
