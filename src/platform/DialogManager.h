@@ -1,5 +1,5 @@
 // Platform layer: the dialog manager. Modal dialogs built from a module's
-// dialog template (platform/Resources.h), their controls, timers, focus and
+// dialog template (platform/ResourceTables.h), their controls, timers, focus and
 // the window user-data slot, with the meanings the dialog classes rely on:
 // - DialogBoxParamW runs a modal dialog on the calling thread: the
 //   procedure gets WM_INITDIALOG (the last parameter as given; a non-zero

@@ -1,12 +1,12 @@
 /* The configuration user interface's resources, written once for both of
-   their readers: ui/ResourceTables.cpp expands them into the C++ tables the
+   their readers: ui/Resources.cpp expands them into the C++ tables the
    platform registers, and the Windows resource script
    (com/OstrelAntiPhishingBHO.rc) into DIALOGEX and STRINGTABLE statements.
    Each list is a macro taking the macro that renders one entry. Only the
    preprocessor may be used here (the resource compiler reads it too): no
    C++, no parentheses around style expressions (the resource compiler's
    NOT must stand at their top level). Styles are the DIS_* names of
-   platform/Resources.h; the .rc maps each to the Windows style. */
+   platform/ResourceTables.h; the .rc maps each to the Windows style. */
 #ifndef OSTREL_UI_RESOURCE_SCRIPT_H
 #define OSTREL_UI_RESOURCE_SCRIPT_H
 
