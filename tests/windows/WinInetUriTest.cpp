@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "common/Database.h"
+#include "common/FakeBrowser.h"
+#include "engine/PhishListEngine.h"
 #include "uri/Uri.h"
 
 namespace {
@@ -98,4 +101,16 @@ TEST(WinInetUriTest, SitesKeysAndCanonicalFormsFollowWinINetsReading) {
   EXPECT_EQ(CUri::Canonicalise(L"http://3232235521/x y", false, true), L"http://3232235521/x y/");
   EXPECT_EQ(CUri::Canonicalise(L"about:blank", true, false), L"http://about:0");
   EXPECT_EQ(CUri::Canonicalise(L"http://grey.test", false, false), L"http://grey.test");
+}
+
+// What the first row costs the engine: a browser would contact evil.test,
+// which the list blocks; the scan searches the warning pages' own site.
+TEST(WinInetUriTest, AnAddressWinINetReadsAsTheWarningSiteIsNotBlocked) {
+  ASSERT_TRUE(ostrel::test::WriteLocalDatabase("b ^evil\\.test/\n"));
+  ostrel::test::FakeBrowser browser;
+  CPhishListEngine engine(&browser);
+  engine.Scan(L"http://evil.test/login");
+  engine.Scan(L"http://evil.test\\@antiphish.ostrel.example/login");
+  ASSERT_EQ(browser.navigations.size(), 1u);
+  EXPECT_EQ(browser.stops, 1);
 }
