@@ -73,7 +73,7 @@ TEST_F(KernelObjectNamesTest, AFailedVersionQueryFailsTheCreationOfGlobalNamedOb
             L"(nothing raised)");
 }
 
-TEST(KernelObjectNamesTest, TheStandInRefusesANameLongerThanAPath) {
+TEST_F(KernelObjectNamesTest, TheStandInRefusesANameLongerThanAPath) {
   EXPECT_EQ(Raised([] { CEvent event(false, false, std::wstring(300, L'n')); }),
             L"Unable to create event object");
 }
