@@ -1,17 +1,20 @@
 // Test helpers for phish databases: plain text to an enciphered container,
 // containers as the one-character-per-byte streams the list reads, and the
-// local database file named by the settings.
+// local database file named by the settings, with its mutex.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "common/TestEnv.h"
 #include "platform/Utf8.h"
 #include "settings/Settings.h"
+#include "support/KernelObjects.h"
 #include "update/Cipher.h"
+#include "update/LocalDB.h"
 
 namespace ostrel::test {
 
@@ -47,6 +50,27 @@ inline void UseLocalDatabase(const std::string& path = LocalDatabasePath()) {
 inline bool WriteLocalDatabase(const std::string& plain) {
   UseLocalDatabase();
   return WriteFileBytes(LocalDatabasePath(), Container(plain));
+}
+
+// The rest of an open local database, one byte per character.
+inline std::string ReadAll(CLocalDB& db) {
+  std::string bytes;
+  for (wchar_t c; db.GetStream().get(c);) bytes += static_cast<char>(c & 0xFF);
+  return bytes;
+}
+
+// Whether another thread could take the local database's mutex at once (a
+// mutex is its owning thread's; a thread rather than a child process,
+// because a list under test may run its update thread, and forking beside
+// a running thread can leave the child stuck on a lock that thread held).
+inline bool LocalDBMutexFreeForAnotherThread() {
+  DWORD result = WAIT_FAILED;
+  std::thread([&result] {
+    CMutex mutex(false, L"_OSTREL_ANTIPHISH_BHO_LOCAL_DB_MUTEX", true);
+    result = mutex.Lock(0);
+    if (result == WAIT_OBJECT_0) mutex.Unlock();
+  }).join();
+  return result == WAIT_OBJECT_0;
 }
 
 }  // namespace ostrel::test

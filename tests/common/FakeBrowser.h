@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/ExDisp.h"
+#include "common/WebBrowserBase.h"
 
 namespace ostrel::test {
 
-class FakeBrowser : public IWebBrowser2 {
+class FakeBrowser : public WebBrowserBase {
  public:
   std::vector<std::wstring> navigations;
   int stops = 0;
@@ -17,7 +17,7 @@ class FakeBrowser : public IWebBrowser2 {
   bool failWindow = false;
   std::wstring location = L"about:blank";
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser2) {
       *object = static_cast<IWebBrowser2*>(this);
@@ -27,31 +27,32 @@ class FakeBrowser : public IWebBrowser2 {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++m_references; }
-  ULONG Release() override { return --m_references; }  // lives on the test's stack
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --m_references; }  // lives on the test's stack
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
     return E_NOTIMPL;
   }
-  HRESULT get_HWND(SHANDLE_PTR* window) override {
+  HRESULT STDMETHODCALLTYPE get_HWND(SHANDLE_PTR* window) override {
     if (failWindow) return E_FAIL;
     *window = 0x1234;
     return S_OK;
   }
-  HRESULT Stop() override {
+  HRESULT STDMETHODCALLTYPE Stop() override {
     ++stops;
     return failStop ? E_FAIL : S_OK;
   }
-  HRESULT Navigate(BSTR url, VARIANT* flags, VARIANT* frame, VARIANT* postData,
-                   VARIANT* headers) override {
+  HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT* flags, VARIANT* frame, VARIANT* postData,
+                                     VARIANT* headers) override {
     if (flags || frame || postData || headers) return E_INVALIDARG;
     navigations.emplace_back(url, SysStringLen(url));
     location = navigations.back();
     return S_OK;
   }
-  HRESULT get_LocationURL(BSTR* url) override {
+  HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR* url) override {
     *url = SysAllocString(location.c_str());
     return S_OK;
   }

@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -66,6 +64,9 @@ int WaitChild(int pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Opens as a file; reading at offset 0, which no mapping covers, fails (EIO).
+std::string UnreadableFilePath() { return "/proc/self/mem"; }
+
 int RunInChild(const std::function<int()>& fn) { return WaitChild(StartChild(fn)); }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
@@ -93,17 +94,6 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   }
   return {pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileBytes(out),
           ReadFileBytes(err)};
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out.flush());
 }
 
 }  // namespace ostrel::test

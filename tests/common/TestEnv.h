@@ -3,6 +3,9 @@
 // XDG_RUNTIME_DIR and TMPDIR point inside it before any test runs, so the
 // registry store, the kernel-object table and the temporary folder of one
 // test never meet another's. The folder is removed when the process exits.
+// The Windows test programs (tests/windows) give TestRoot and the file
+// helpers only (TestRoot: a private folder holding tmp\, the process's TMP
+// and TEMP).
 #pragma once
 
 #include <functional>
@@ -41,5 +44,8 @@ std::string ReadFileBytes(const std::string& path);
 
 // Writes bytes to a file, replacing it; false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// A path that opens for reading as a disk file but whose first read fails.
+std::string UnreadableFilePath();
 
 }  // namespace ostrel::test

@@ -1,6 +1,9 @@
 // Format and the Windows wide-printf meaning it relies on.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/WChar.h"
 #include "platform/WinTypes.h"
 #include "support/Format.h"
@@ -67,21 +70,30 @@ int Scw(const wchar_t* format, ...) {
 }  // namespace
 
 // A format that cannot be written (a narrow argument that is not valid text)
-// is not a buffer that is too small: the sink keeps the format, and a huge
-// message is cut rather than grown without bound.
-TEST(FormatTest, TraceTellsABadArgumentFromALongMessage) {
-  EXPECT_EQ(Scw(L"%s|%d", L"abc", 7), 5);
+// is not a buffer that is too small: the sink keeps the format. Windows
+// reads a narrow argument in the ANSI code page, where every byte is a
+// character, so it has no such argument to test.
+TEST(FormatTest, TraceKeepsTheFormatOfAnArgumentThatIsNotText) {
+#ifdef _WIN32
+  GTEST_SKIP() << "every byte is text in the ANSI code page (\\xff\\xfe reads as two characters)";
+#endif
   EXPECT_EQ(Scw(L"%hs", "\xff\xfe"), -1);
-
   CTraceCapture capture;
   TraceMessage(L"bad %hs\r\n", "\xff\xfe");
+  TraceMessage(L"ok %d\r\n", 5);
+  EXPECT_EQ(capture.Messages(), (std::vector<std::wstring>{L"bad %hs\r\n", L"ok 5\r\n"}));
+}
+
+// A huge message is cut rather than grown without bound.
+TEST(FormatTest, TraceCutsAHugeMessage) {
+  EXPECT_EQ(Scw(L"%s|%d", L"abc", 7), 5);
+  CTraceCapture capture;
   const std::wstring huge(300000, L'q');
   TraceMessage(L"[%s]", huge.c_str());
   TraceMessage(L"ok %d\r\n", 5);
   const auto messages = capture.Messages();
-  ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[0], L"bad %hs\r\n");
-  EXPECT_EQ(messages[1].size(), 65536u);
-  EXPECT_EQ(messages[1].substr(0, 3), L"[qq");
-  EXPECT_EQ(messages[2], L"ok 5\r\n");
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].size(), 65536u);
+  EXPECT_EQ(messages[0].substr(0, 3), L"[qq");
+  EXPECT_EQ(messages[1], L"ok 5\r\n");
 }

@@ -1,27 +1,16 @@
-// The kernel-object wrappers: the "Global\" naming rule over the version
-// query, creation failures, the thread's quit event and status words, waits
-// on several objects, and the scoped locks.
+// The kernel-object wrappers: creation failures, the thread's quit event
+// and status words, waits on several objects, and the scoped locks. Built
+// for Windows too, against the system's own kernel objects.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <thread>
 
-#include "platform/Testing.h"
 #include "support/Exception.h"
 #include "support/KernelObjects.h"
 
-namespace seams = ostrel::platform::testing;
-
 namespace {
-
-class KernelObjectsTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    seams::SetReportedWindowsVersion(6, 1);
-    seams::SetVersionQueryFails(false);
-  }
-};
 
 // The message of the CException fn raises.
 std::wstring Raised(const std::function<void()>& fn) {
@@ -48,53 +37,19 @@ DWORD WINAPI PassTheGate(LPVOID parameter) {
 
 }  // namespace
 
-TEST_F(KernelObjectsTest, MakeNameAddsGlobalOnlyToPlainGlobalNamesOnVersionFive) {
-  struct Case {
-    const wchar_t* name;
-    bool global;
-    DWORD major;
-    const wchar_t* expected;
-    bool queries;
-  };
-  const Case cases[] = {
-      {L"_X", true, 5, L"Global\\_X", true},
-      {L"_X", true, 6, L"_X", true},
-      {L"_X", true, 4, L"_X", true},
-      {L"Local\\_X", true, 5, L"Local\\_X", false},
-      {L"Global\\_X", true, 5, L"Global\\_X", false},
-      {L"global\\_X", true, 5, L"Global\\global\\_X", true},  // prefixes are case-sensitive
-      {L"_X", false, 5, L"_X", false},
-      {L"", true, 5, L"", false},
-  };
-  for (const Case& c : cases) {
-    seams::SetReportedWindowsVersion(c.major, 0);
-    const unsigned long before = seams::VersionQueryCount();
-    EXPECT_EQ(CSyncObject::MakeName(c.name, c.global), c.expected) << c.name << " v" << c.major;
-    EXPECT_EQ(seams::VersionQueryCount() - before, c.queries ? 1u : 0u) << c.name;
-  }
-}
-
-TEST_F(KernelObjectsTest, CreationFailuresRaiseTheirMessages) {
-  seams::SetVersionQueryFails(true);
-  const std::wstring version =
-      L"Unable to verify Windows version when creating thread synchronisation object";
-  EXPECT_EQ(Raised([] { CEvent event(false, false, L"_KO_NAMED", true); }), version);
-  EXPECT_EQ(Raised([] { CMutex mutex(false, L"_KO_NAMED", true); }), version);
-  EXPECT_EQ(Raised([] {
-              CEvent event(false, true, L"", true);  // unnamed: no version needed
-              CMutex mutex(false, L"", true);
-            }),
-            L"(nothing raised)");
-  seams::SetVersionQueryFails(false);
-  EXPECT_EQ(Raised([] { CEvent event(false, false, std::wstring(300, L'n')); }),
+// A name another kind of object holds is refused, as is a stack no thread
+// can have.
+TEST(KernelObjectsTest, CreationFailuresRaiseTheirMessages) {
+  CMutex mutexHolder(false, L"_KO_TAKEN_BY_MUTEX");
+  EXPECT_EQ(Raised([] { CEvent event(false, false, L"_KO_TAKEN_BY_MUTEX"); }),
             L"Unable to create event object");
-  CEvent holder(false, false, L"_KO_TAKEN");
+  CEvent eventHolder(false, false, L"_KO_TAKEN");
   EXPECT_EQ(Raised([] { CMutex mutex(false, L"_KO_TAKEN"); }), L"Unable to create mutex object");
   EXPECT_EQ(Raised([] { CThread thread(PassTheGate, nullptr, 0, SIZE_T(1) << 50); }),
             L"Unable to create thread object");
 }
 
-TEST_F(KernelObjectsTest, ThreadStopSignalsTheQuitEventAndRecordsTheTwoStatusWords) {
+TEST(KernelObjectsTest, ThreadStopSignalsTheQuitEventAndRecordsTheTwoStatusWords) {
   Gate gate;
   CThread thread(PassTheGate, &gate, THREAD_PRIORITY_BELOW_NORMAL, 0, CREATE_SUSPENDED);
   gate.thread = &thread;
@@ -114,7 +69,7 @@ TEST_F(KernelObjectsTest, ThreadStopSignalsTheQuitEventAndRecordsTheTwoStatusWor
   EXPECT_EQ(thread.GetWaitResult(), 1u);
 }
 
-TEST_F(KernelObjectsTest, WaitsKeepIndicesAndNullEntriesAndOwnedHandles) {
+TEST(KernelObjectsTest, WaitsKeepIndicesAndNullEntriesAndOwnedHandles) {
   CWaitMultiObj empty, two;
   CEvent e0;
   two.Add(nullptr);  // keeps its place: the platform sees a null handle
@@ -130,7 +85,7 @@ TEST_F(KernelObjectsTest, WaitsKeepIndicesAndNullEntriesAndOwnedHandles) {
   EXPECT_EQ(WaitForSingleObject(raw, 0), WAIT_FAILED);  // closed with its owner
 }
 
-TEST_F(KernelObjectsTest, ScopedLocksReleaseOnEveryPathAndHoldAnAbandonedMutex) {
+TEST(KernelObjectsTest, ScopedLocksReleaseOnEveryPathAndHoldAnAbandonedMutex) {
   CMutex mutex(false, L"_KO_MUTEX", true);
   auto freeElsewhere = [] {
     DWORD result = 0xDEADBEEF;

@@ -4,20 +4,59 @@
 
 #include <filesystem>
 
+#include "common/TestEnv.h"
+#include "platform/Utf8.h"
+
 namespace ostrel::test {
+namespace {
+
+std::string g_root;  // UTF-8, with forward slashes, as the Linux tests build paths
+HANDLE g_locked = INVALID_HANDLE_VALUE;  // holds the lock of UnreadableFilePath's file
+
+}  // namespace
 
 PrivateTempFolder::PrivateTempFolder() {
   wchar_t base[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, base);
   m_path = std::wstring(base, length) + L"ostrel-test-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring temp = m_path + L"\\tmp";
   CreateDirectoryW(m_path.c_str(), nullptr);
-  SetEnvironmentVariableW(L"TMP", m_path.c_str());
-  SetEnvironmentVariableW(L"TEMP", m_path.c_str());
+  CreateDirectoryW(temp.c_str(), nullptr);
+  SetEnvironmentVariableW(L"TMP", temp.c_str());
+  SetEnvironmentVariableW(L"TEMP", temp.c_str());
+  g_root = platform::ToUtf8(m_path);
+  for (char& c : g_root)
+    if (c == '\\') c = '/';
 }
 
 PrivateTempFolder::~PrivateTempFolder() {
+  if (g_locked != INVALID_HANDLE_VALUE) CloseHandle(g_locked);
+  g_locked = INVALID_HANDLE_VALUE;
+  g_root.clear();
   std::error_code ignored;
   std::filesystem::remove_all(m_path, ignored);
+}
+
+const std::string& TestRoot() { return g_root; }
+
+// Windows: a file whose every byte another handle of this process keeps
+// locked; it opens, and ReadFile through any other handle fails with a lock
+// violation. Wine does not hold reads to byte-range locks (the read
+// succeeds), so there the Linux file behind the Z: drive serves instead:
+// /proc/self/mem opens as a disk file and its first read fails.
+std::string UnreadableFilePath() {
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+    return "Z:/proc/self/mem";
+  const std::string path = TestRoot() + "/unreadable.dat";
+  if (g_locked == INVALID_HANDLE_VALUE) {
+    g_locked = CreateFileW(platform::FromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(g_locked, "locked", 6, &written, nullptr);
+    LockFile(g_locked, 0, 0, MAXDWORD, MAXDWORD);
+  }
+  return path;
 }
 
 void DeleteFilterSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Ostrel"); }

@@ -6,8 +6,9 @@
 
 namespace ostrel::test {
 
-// A fresh folder made the process's temporary folder (TMP and TEMP) for
-// its lifetime, then removed with everything in it.
+// A fresh folder for the process's lifetime, then removed with everything
+// in it; its tmp\ is the process's temporary folder (TMP and TEMP). While
+// it lives it is the TestRoot of common/TestEnv.h. One at a time.
 class PrivateTempFolder {
  public:
   PrivateTempFolder();
