@@ -3,6 +3,7 @@
 #include <atomic>
 #include <new>
 
+#include "platform/ProcessHeap.h"
 #include "support/Exception.h"
 
 namespace {
@@ -19,9 +20,7 @@ void* ModuleAllocate(std::size_t size, bool array) {
   // The process's allocator, without its failure path: what follows a
   // failure is the module's to decide.
   if (size == 0) size = 1;
-  if (void* memory =
-          array ? ::operator new[](size, std::nothrow) : ::operator new(size, std::nothrow))
-    return memory;
+  if (void* memory = ProcessAllocate(size, array)) return memory;
   if (g_installed) CException::Raise(L"Out of memory", 0);
   throw std::bad_alloc();
 }

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/ExDisp.h"
+#include "common/WebBrowserBase.h"
 #include "platform/OCIdl.h"
 
 namespace ostrel::test {
 
-class FakeSite : public IWebBrowser2, public IConnectionPointContainer, public IConnectionPoint {
+class FakeSite : public WebBrowserBase, public IConnectionPointContainer, public IConnectionPoint {
  public:
   bool offerBrowser = true;
   bool offerContainer = true;

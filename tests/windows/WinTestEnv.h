@@ -24,6 +24,9 @@ class PrivateTempFolder {
 // Removes HKEY_CURRENT_USER\SOFTWARE\Ostrel with everything under it.
 void DeleteFilterSettings();
 
+// Whether this program runs under Wine (its ntdll says so).
+bool RunningUnderWine();
+
 // The path of this test program.
 std::wstring ThisProgram();
 
@@ -31,5 +34,28 @@ std::wstring ThisProgram();
 // tail) and returns its exit code, or -1 when it could not be started or
 // did not end within timeoutMs.
 int RunThisProgram(const std::wstring& arguments, unsigned long timeoutMs = 60000);
+
+// The flag that makes this program a child role (see ChildRole).
+inline const char kChildRoleFlag[] = "--ostrel-child-role";
+
+// A copy of this program running one test as a child role: tests whose
+// suite name begins with "ChildRole" run only there (the parent's run
+// leaves them out), and a child role keeps the filter settings its parent
+// wrote. Started at construction; the destructor ends the copy if it still
+// runs. Used by the thread that made it.
+class ChildRole {
+ public:
+  explicit ChildRole(const std::wstring& test);
+  ~ChildRole();
+  ChildRole(const ChildRole&) = delete;
+  ChildRole& operator=(const ChildRole&) = delete;
+
+  // The copy's exit code (0: its test passed), or -1 when it could not be
+  // started or did not end within timeoutMs.
+  int Wait(unsigned long timeoutMs = 60000);
+
+ private:
+  void* m_process;
+};
 
 }  // namespace ostrel::test
