@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "platform/UrlSyntax.h"
 #include "platform/Utf8.h"
 
 namespace ostrel::platform {
@@ -50,7 +51,9 @@ struct ForbiddenTable {
 };
 constexpr ForbiddenTable kForbidden;
 
-bool IsForbidden(wchar_t c) { return c < 0 || (c < 0x80 && kForbidden.forbidden[c]); }
+bool IsForbidden(wchar_t c) { return ostrel::platform::IsNegativeChar(c) || (c < 0x80 && kForbidden.forbidden[c]); }
+
+bool IsLabelSeparator(wchar_t c) { return c == L'.' || c == 0x3002 || c == 0xFF0E || c == 0xFF61; }
 
 }  // namespace
 
@@ -63,7 +66,7 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
   // lower-cased: checked and written in one pass each, with no IDNA.
   bool plain = !text.empty();
   for (wchar_t c : text) {
-    if (c < 0 || c >= 0x80 || c == L'%') {
+    if (ostrel::platform::IsNegativeChar(c) || c >= 0x80 || c == L'%') {
       plain = false;
       break;
     }
@@ -97,6 +100,33 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
   if (EndsInNumber(ascii)) return ParseIpv4(ascii, host);
   *host = ascii;
   return true;
+}
+
+bool DomainToAscii(const std::wstring& domain, std::wstring* ascii) {
+  ascii->clear();
+  ascii->reserve(domain.size());
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = start;
+    while (end < domain.size() && !IsLabelSeparator(domain[end])) ++end;
+    const std::wstring_view text(domain.data() + start, end - start);
+    bool plain = !(text.size() >= 4 && (text[0] | 0x20) == L'x' && (text[1] | 0x20) == L'n' &&
+                   text[2] == L'-' && text[3] == L'-');
+    for (std::size_t i = 0; plain && i < text.size(); ++i) plain = text[i] < 0x80;
+    if (plain) {  // ASCII that is no A-label maps to itself, lower-cased
+      const std::size_t at = ascii->size();
+      ascii->append(text);
+      for (auto c = ascii->begin() + at; c != ascii->end(); ++c)
+        if (*c >= L'A' && *c <= L'Z') *c = *c - L'A' + L'a';
+    } else {
+      std::wstring label;
+      if (!LabelToAscii(std::wstring(text), &label)) return false;
+      *ascii += label;
+    }
+    if (end == domain.size()) return true;
+    *ascii += L'.';
+    start = end + 1;
+  }
 }
 
 }  // namespace ostrel::platform

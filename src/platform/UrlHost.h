@@ -22,6 +22,8 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host);
 // label, as browsers apply it: no hyphen or length rules. False when a label
 // cannot be mapped.
 bool DomainToAscii(const std::wstring& domain, std::wstring* ascii);
+// The same for one label (IDNA over libidn2 here, the system's on Windows).
+bool LabelToAscii(const std::wstring& label, std::wstring* ascii);
 
 // The two address parsers behind it; each writes the address's serial form.
 bool ParseIpv4(std::wstring_view text, std::wstring* address);

@@ -134,7 +134,7 @@ bool MapLeniently(const std::wstring& label, std::wstring* mapped) {
   return true;
 }
 
-bool LabelToAscii(const std::wstring& label, std::wstring* ascii, bool decoded = false) {
+bool MapLabelToAscii(const std::wstring& label, std::wstring* ascii, bool decoded = false) {
   std::wstring mapped = label;
   if (!IsAscii(label)) {
     if (ToAscii(label, kNonTransitional, ascii)) return true;
@@ -154,38 +154,13 @@ bool LabelToAscii(const std::wstring& label, std::wstring* ascii, bool decoded =
   if (mapped.size() > 5 && mapped.back() == L'-') return true;
   std::wstring name, again;
   return ToUnicode(mapped, &name) && !name.empty() &&
-         (IsAscii(name) || (LabelToAscii(name, &again, true) && again == mapped));
+         (IsAscii(name) || (MapLabelToAscii(name, &again, true) && again == mapped));
 }
-
-bool IsLabelSeparator(wchar_t c) { return c == L'.' || c == 0x3002 || c == 0xFF0E || c == 0xFF61; }
 
 }  // namespace
 
-bool DomainToAscii(const std::wstring& domain, std::wstring* ascii) {
-  ascii->clear();
-  ascii->reserve(domain.size());
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = start;
-    while (end < domain.size() && !IsLabelSeparator(domain[end])) ++end;
-    const std::wstring_view text(domain.data() + start, end - start);
-    bool plain = !(text.size() >= 4 && (text[0] | 0x20) == L'x' && (text[1] | 0x20) == L'n' &&
-                   text[2] == L'-' && text[3] == L'-');
-    for (std::size_t i = 0; plain && i < text.size(); ++i) plain = text[i] < 0x80;
-    if (plain) {  // ASCII that is no A-label maps to itself, lower-cased
-      const std::size_t at = ascii->size();
-      ascii->append(text);
-      for (auto c = ascii->begin() + at; c != ascii->end(); ++c)
-        if (*c >= L'A' && *c <= L'Z') *c = *c - L'A' + L'a';
-    } else {
-      std::wstring label;
-      if (!LabelToAscii(std::wstring(text), &label)) return false;
-      *ascii += label;
-    }
-    if (end == domain.size()) return true;
-    *ascii += L'.';
-    start = end + 1;
-  }
+bool LabelToAscii(const std::wstring& label, std::wstring* ascii) {
+  return MapLabelToAscii(label, ascii);
 }
 
 }  // namespace ostrel::platform

@@ -10,10 +10,21 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/WinInet.h"
 
 namespace ostrel::platform {
+
+// A wide value below zero, which is no character (wchar_t is signed here,
+// unsigned on Windows, where no value is below zero).
+template <class Char>
+constexpr bool IsNegativeChar(Char c) {
+  if constexpr (std::is_signed_v<Char>)
+    return c < 0;
+  else
+    return false;
+}
 
 struct UrlSpans {
   std::wstring_view scheme;

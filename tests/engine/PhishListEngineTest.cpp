@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "uri/BrowserReading.h"
 #include "common/Eventually.h"
 #include "common/Database.h"
 #include "common/FakeBrowser.h"
@@ -60,7 +59,6 @@ TEST_F(PhishListEngineTest, NonHttpAddressesPassWithoutTouchingTheList) {
 }
 
 TEST_F(PhishListEngineTest, HitsGoToTheWarningPagesTheSettingsNameAtEachUse) {
-  SKIP_WHERE_WININET_READS_ADDRESSES();
   CPhishListEngine engine(&browser);
   const std::wstring grey = std::wstring(kGreyPage) + L"?var1=ZORTBHO&var2=grey&var3=";
   const std::wstring black = std::wstring(kBlackPage) + L"?var1=ZORTBHO&var2=black&var3=";

@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "uri/BrowserReading.h"
 #include "uri/SessionKey.h"
 #include "uri/Uri.h"
 
@@ -32,7 +31,6 @@ std::wstring Upper(std::wstring s) {
 }  // namespace
 
 TEST(HashKeyTest, IsTheMacOfTheHostAndEveryWayOfWritingTheHostVerifies) {
-  SKIP_WHERE_WININET_READS_ADDRESSES();
   const std::wstring key = KeyOf(L"http://www.example.com/");
   EXPECT_TRUE(key.size() == 64 && IsLowerHex(key)) << key;
   EXPECT_EQ(CUri(L"http://www.example.com/").GetHashKeyMarker(), L"(" + key + L")");

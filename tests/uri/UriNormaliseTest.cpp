@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "uri/BrowserReading.h"
 #include "uri/Uri.h"
 #include "uri/UriNormalise.h"
 
@@ -53,7 +52,6 @@ TEST(UriNormaliseTest, ThePathReadsAsAServerReadsIt) {
 // The subject an address gives the list, normalised: the host as the
 // browser reads it first, then the path as the server does.
 TEST(UriNormaliseTest, NormalisesTheSubjectOfTheHostTheBrowserContacts) {
-  SKIP_WHERE_WININET_READS_ADDRESSES();
   EXPECT_EQ(NormalisedSubject(CUri(L"http://EVIL.test\\x\\..\\%6Cogin.php?a=%6C").GetSchemelessUri()),
             L"evil.test/login.php?a=%6C");
   EXPECT_EQ(NormalisedSubject(CUri(L"http://a.test@evil.test/%2e%2E/").GetSchemelessUri()),
