@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -49,45 +50,93 @@ void CCandidateIndex::Clear() {
   m_gramLengths = 0;
   m_gramFilter.clear();
   m_filterMask = 0;
+  m_checkBegin.clear();
+  m_checks.clear();
+  m_seen.clear();
+  m_stamp = 0;
 }
 
 void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   Clear();
-  // Atoms, each once, and (atom, entry) pairs in entry order.
-  std::unordered_map<std::string, std::uint32_t> ids;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+  // Atoms, each once (keyed by views into the callers' strings, which stay
+  // put while this runs), and each entry's clauses as lists of atom ids.
+  std::unordered_map<std::string_view, std::uint32_t> ids;
+  ids.reserve(literals.size());
+  std::vector<std::uint32_t> clauseAtoms;           // atom ids, clause after clause
+  std::vector<std::uint32_t> clauseBegin = {0};     // per clause, into clauseAtoms
+  std::vector<std::uint32_t> entryBegin = {0};      // per entry, into clauseBegin
+  entryBegin.reserve(literals.size() + 1);
   for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
     const std::string* atoms = literals[entry];
-    if (!atoms || atoms->empty()) {
-      m_unfiltered.push_back(entry);
-      continue;
-    }
-    for (std::size_t start = 0; start <= atoms->size();) {
-      std::size_t end = atoms->find('\n', start);
-      if (end == std::string::npos) end = atoms->size();
-      std::string atom = atoms->substr(start, end - start);
-      start = end + 1;
-      if (atom.empty()) continue;
-      const auto inserted = ids.emplace(atom, static_cast<std::uint32_t>(m_atoms.size()));
-      if (inserted.second) {
-        m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
-                           static_cast<std::uint16_t>(atom.size()), 0, 0});
-        m_text += atom;
+    if (!atoms || atoms->empty()) m_unfiltered.push_back(entry);
+    const std::string_view text = atoms ? std::string_view(*atoms) : std::string_view();
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find_first_of("\n\t", start);
+      if (end == std::string_view::npos) end = text.size();
+      const std::string_view atom = text.substr(start, end - start);
+      if (!atom.empty()) {
+        const auto inserted = ids.emplace(atom, static_cast<std::uint32_t>(m_atoms.size()));
+        if (inserted.second) {
+          m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
+                             static_cast<std::uint16_t>(atom.size()), 0, 0});
+          m_text.append(atom.data(), atom.size());
+        }
+        clauseAtoms.push_back(inserted.first->second);
       }
-      pairs.emplace_back(inserted.first->second, entry);
+      const bool clauseEnds = end == text.size() || text[end] == '\t';
+      if (clauseEnds && clauseAtoms.size() > clauseBegin.back())
+        clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
+      start = end + 1;
+    }
+    entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
+  }
+  decltype(ids)().swap(ids);
+  const std::size_t atomCount = m_atoms.size();
+
+  // Each entry is filed under the atoms of its clause that the fewest
+  // entries share (so a lookup meets the fewest candidates); its other
+  // clauses are checked against the atoms a lookup found.
+  std::vector<std::uint32_t> shared(atomCount, 0);
+  for (std::uint32_t atom : clauseAtoms) ++shared[atom];
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;  // (atom, entry), entry order
+  pairs.reserve(literals.size());
+  m_checkBegin.reserve(literals.size() + 1);
+  for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
+    m_checkBegin.push_back(static_cast<std::uint32_t>(m_checks.size()));
+    const std::uint32_t first = entryBegin[entry], last = entryBegin[entry + 1];
+    if (first == last) continue;
+    std::uint32_t key = first;
+    std::uint64_t fewest = UINT64_MAX;
+    for (std::uint32_t c = first; c < last; ++c) {
+      std::uint64_t sum = 0;
+      for (std::uint32_t a = clauseBegin[c]; a < clauseBegin[c + 1]; ++a) sum += shared[clauseAtoms[a]];
+      if (sum < fewest) fewest = sum, key = c;
+    }
+    for (std::uint32_t a = clauseBegin[key]; a < clauseBegin[key + 1]; ++a)
+      pairs.emplace_back(clauseAtoms[a], entry);
+    for (std::uint32_t c = first; c < last; ++c) {
+      if (c == key) continue;
+      m_checks.push_back(clauseBegin[c + 1] - clauseBegin[c]);
+      m_checks.insert(m_checks.end(), clauseAtoms.begin() + clauseBegin[c],
+                      clauseAtoms.begin() + clauseBegin[c + 1]);
     }
   }
-  std::unordered_map<std::string, std::uint32_t>().swap(ids);
+  m_checkBegin.push_back(static_cast<std::uint32_t>(m_checks.size()));
+  if (m_checks.empty()) std::vector<std::uint32_t>().swap(m_checkBegin);
+  std::vector<std::uint32_t>().swap(shared);
+  std::vector<std::uint32_t>().swap(clauseAtoms);
+  std::vector<std::uint32_t>().swap(clauseBegin);
+  std::vector<std::uint32_t>().swap(entryBegin);
+  m_seen.assign(m_checks.empty() ? 0 : atomCount, 0);
 
   // Postings: the entries of each atom, ascending (pairs are in entry order).
-  std::vector<std::uint32_t> counts(m_atoms.size() + 1, 0);
+  std::vector<std::uint32_t> counts(atomCount + 1, 0);
   for (const auto& p : pairs) ++counts[p.first + 1];
   for (std::size_t i = 1; i < counts.size(); ++i) counts[i] += counts[i - 1];
   m_postings.resize(pairs.size());
-  for (std::size_t i = 0; i < m_atoms.size(); ++i) m_atoms[i].postings = counts[i];
+  for (std::size_t i = 0; i < atomCount; ++i) m_atoms[i].postings = counts[i];
   for (const auto& p : pairs) m_postings[counts[p.first]++] = p.second;
   m_atoms.push_back({0, 0, 0, static_cast<std::uint32_t>(m_postings.size())});  // end marker
-  const std::size_t atomCount = m_atoms.size() - 1;
 
   // How often each gram occurs among the atoms (hashed, so an estimate
   // from above): each atom is filed under its rarest.
@@ -205,4 +254,21 @@ void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
                 m_postings.begin() + m_atoms[id + 1].postings);
   std::sort(out->begin(), out->end());
   out->erase(std::unique(out->begin(), out->end()), out->end());
+  if (m_checks.empty()) return;
+
+  // Entries with a clause of which no atom was found cannot match.
+  if (++m_stamp == 0) {
+    std::fill(m_seen.begin(), m_seen.end(), 0);
+    m_stamp = 1;
+  }
+  for (std::uint32_t id : atoms) m_seen[id] = m_stamp;
+  const auto unmet = [this](std::uint32_t entry) {
+    for (std::uint32_t c = m_checkBegin[entry]; c < m_checkBegin[entry + 1]; c += 1 + m_checks[c]) {
+      const std::uint32_t* first = m_checks.data() + c + 1;
+      if (std::none_of(first, first + m_checks[c], [this](std::uint32_t a) { return m_seen[a] == m_stamp; }))
+        return true;
+    }
+    return false;
+  };
+  out->erase(std::remove_if(out->begin(), out->end(), unmet), out->end());
 }

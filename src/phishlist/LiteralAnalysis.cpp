@@ -427,12 +427,32 @@ CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) 
     return result;
   }
   result.understood = true;
-  const std::vector<Clause> clauses = ClausesOf(info);
+  std::vector<Clause> clauses = ClausesOf(info);
   const Clause* best = BestClause(clauses);
   if (!best) return result;
-  for (const std::string& atom : *best) {
-    if (!result.literals.empty()) result.literals += '\n';
-    result.literals += atom.substr(0, kMaxAtomLength);
+  const auto append = [&](const Clause& clause) {
+    if (!result.literals.empty()) result.literals += '\t';
+    for (std::size_t i = 0; i < clause.size(); ++i) {
+      if (i) result.literals += '\n';
+      result.literals += clause[i].substr(0, kMaxAtomLength);
+    }
+  };
+  std::vector<Clause> chosen = {*best};
+  append(*best);
+  // More clauses let the index rule out entries whose best literal many
+  // others share; only long atoms, as short ones would be everywhere.
+  std::stable_sort(clauses.begin(), clauses.end(), Better);
+  for (const Clause& clause : clauses) {
+    if (chosen.size() > kMaxExtraClauses) break;
+    if (clause.size() > kMaxExtraClauseAtoms ||
+        std::find(chosen.begin(), chosen.end(), clause) != chosen.end())
+      continue;
+    const bool longEnough = std::all_of(clause.begin(), clause.end(), [](const std::string& atom) {
+      return atom.size() >= kMinExtraAtomLength;
+    });
+    if (!longEnough) continue;
+    chosen.push_back(clause);
+    append(clause);
   }
   return result;
 }
