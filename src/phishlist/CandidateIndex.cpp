@@ -140,7 +140,9 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
 
   // How often each gram occurs among the atoms (hashed, so an estimate
   // from above): each atom is filed under its rarest.
-  std::vector<std::uint32_t> seen(PowerOfTwoAtLeast(2 * m_text.size()), 0);
+  // (Bounded: a table larger than the caches costs more in faults than
+  // its precision saves.)
+  std::vector<std::uint32_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 20), 0);
   const std::uint32_t seenMask = static_cast<std::uint32_t>(seen.size() - 1);
   auto gramAt = [this](const Atom& a, unsigned offset) {
     return GramKey(m_text.data() + a.text + offset, std::min<unsigned>(kGram, a.length));

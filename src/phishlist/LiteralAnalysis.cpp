@@ -127,6 +127,10 @@ class Sequence {
   }
 
   void Append(const Info& part) {
+    if (part.exact && part.strings.size() == 1) {
+      for (std::string& s : m_tail) s += part.strings[0];  // distinct heads stay distinct
+      return;
+    }
     if (part.exact) {
       if (m_tail.size() * part.strings.size() > kMaxExactStrings) Flush();
       std::vector<std::string> joined;
@@ -150,8 +154,16 @@ class Sequence {
 
  private:
   void Flush() {
-    for (const Clause& c : ClausesOf(Info::Exactly(m_tail))) m_clauses.push_back(c);
-    m_tail = {""};
+    if (m_tail.size() == 1) {  // the usual run of plain characters
+      if (!m_tail[0].empty()) m_clauses.push_back({std::move(m_tail[0])});
+      m_tail[0].clear();
+    } else {
+      Info tail;
+      tail.exact = true;
+      tail.strings.swap(m_tail);
+      for (Clause& c : ClausesOf(tail)) m_clauses.push_back(std::move(c));
+      m_tail = {""};
+    }
     m_exact = false;
   }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/Database.h"
+#include "common/ListShapes.h"
 #include "phishlist/LiteralAnalysis.h"
 #include "phishlist/PhishListEntries.h"
 
@@ -179,6 +180,11 @@ TEST(CandidateIndexTest, LiteralsDerivedFromPatterns) {
       {L"\\.php\\?acct=", true, ".php?acct="},
       {L"(a|b)c|de", true, "ac\nbc\nde"},
       {L".*", true, ""},
+      // More clauses, each of long atoms only, after the best one.
+      {L"login.*verify.*97180", true, "verify\tlogin\t97180"},
+      {L"^secure-[0-9]{2,4}-login471\\.com/", true, "-login471.com/\tsecure-"},
+      {L"(paypal|paypa11)-x[0-9]*\\.bank\\.", true, "paypal-x\npaypa11-x\t.bank."},
+      {L"a.b.c.verify", true, "verify"},
       {L"evil|", true, ""},
       {L"^\\d+$", true, ""},
       {L"(?=evil)evil", false, ""},
@@ -247,5 +253,26 @@ TEST(CandidateIndexTest, IndexedLookupsDecideAsTheWalkOverEveryEntry) {
     for (int i = 0; i < 100; ++i)  // any character, appended one by one
       list.AddEntry(list.ParseLine(L"b " + pool[gen.Roll(1500)].pattern));
     compare(list, "added to");
+  }
+}
+
+// Lists where thousands of entries share the words the index could key on:
+// hits, near misses (one literal changed) and well-known sites decide as
+// the walk does, and the hits are hits.
+TEST(CandidateIndexTest, ListsOfFeedShapesDecideAsTheWalk) {
+  for (const auto& shaped : {ostrel::test::HardShapedList(6000, 11), ostrel::test::FeedShapedList(3000, 12)}) {
+    CPhishListEntries list;
+    Load(list, shaped.text);
+    ASSERT_EQ(list.GetCount(), shaped.lines);
+    std::size_t hits = 0;
+    for (const auto* addresses : {&shaped.hits, &shaped.nearMisses, &shaped.clean}) {
+      for (const std::wstring& address : *addresses) {
+        const CUri uri(address);
+        const long indexed = list.FindIndex(uri);
+        ASSERT_EQ(indexed, list.FindIndexLinear(uri)) << address;
+        hits += addresses == &shaped.hits && indexed >= 0;
+      }
+    }
+    EXPECT_EQ(hits, shaped.hits.size());
   }
 }
