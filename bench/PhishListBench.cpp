@@ -7,9 +7,12 @@
 // reference), with their ratio, and the time to derive the browser's host
 // rules from the whole list. Then what bad input costs: lists where the
 // index cannot help, over-long patterns, a 1 MB address, and entries that
-// would need millions of matching states. Databases are generated with
-// fixed seeds, so runs compare. One core; run as
-//   build/bench/ostrel_bench_phishlist
+// would need millions of matching states. The table of list shapes gives,
+// per list (publisher-shaped, feed-shaped and hard shapes, at 100,000 and
+// 1,000,000 entries), the load, the first lookups after it, hits, near
+// misses and clean sites timed apart, and memory per entry. Databases are
+// generated with fixed seeds, so runs compare. One core; run as
+//   build/bench/ostrel_bench_phishlist [shapes [1m] [rows=TEXT] | loads]
 #include <malloc.h>
 
 #include <algorithm>
@@ -397,7 +400,8 @@ void ShapesTable(bool millions) {
 
 // Arguments: "shapes" for the table of list shapes alone (add "1m" for the
 // lists of a million entries, "rows=TEXT" for the rows whose name holds
-// TEXT), none for everything.
+// TEXT), "loads" for five loads of the hard 100,000 list alone (to profile),
+// none for everything.
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const auto has = [&](const char* a) { return std::find(args.begin(), args.end(), a) != args.end(); };
