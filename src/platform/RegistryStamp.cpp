@@ -26,6 +26,7 @@ bool Private(const struct stat& st) {
 
 // The process's mapping of one stamp file.
 struct Mapping {
+  std::string store;  // the store path it was mapped for
   std::string path;
   Counter* counter = nullptr;
   dev_t device = 0;
@@ -36,12 +37,15 @@ struct Mapping {
   void Drop() {
     if (counter) munmap(counter, sizeof(Counter));
     counter = nullptr;
+    store.clear();
     path.clear();
   }
 
-  // Maps the stamp file at path, made when missing (in an existing folder).
-  bool Map(const std::string& file, std::uint64_t nextNumber) {
+  // Maps the stamp file of storePath, made when missing (in an existing
+  // folder).
+  bool Map(const std::string& storePath, std::uint64_t nextNumber) {
     Drop();
+    const std::string file = storePath + "-stamp";
     const std::string folder = file.substr(0, file.rfind('/'));
     struct stat st {};
     if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !Private(st)) return false;
@@ -54,6 +58,7 @@ struct Mapping {
       void* p = mmap(nullptr, sizeof(Counter), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
       if (p != MAP_FAILED) {
         counter = static_cast<Counter*>(p);
+        store = storePath;
         path = file;
         device = st.st_dev;
         inode = st.st_ino;
@@ -66,14 +71,15 @@ struct Mapping {
     return mapped;
   }
 
-  // Still the file at path: the path is the same and, when last checked
-  // over a second ago, still names the mapped file.
-  bool Current(const std::string& file) {
-    if (!counter || file != path) return false;
+  // Still the stamp file of storePath: the store path is the same and,
+  // when last checked over a second ago (or when asked to), the stamp
+  // file's path still names the mapped file.
+  bool Current(const std::string& storePath, bool recheck) {
+    if (!counter || storePath != store) return false;
     const auto now = std::chrono::steady_clock::now();
-    if (now - checked < kRecheck) return true;
+    if (!recheck && now - checked < kRecheck) return true;
     struct stat st {};
-    if (stat(file.c_str(), &st) != 0 || st.st_dev != device || st.st_ino != inode) return false;
+    if (stat(path.c_str(), &st) != 0 || st.st_dev != device || st.st_ino != inode) return false;
     checked = now;
     return true;
   }
@@ -83,21 +89,19 @@ std::mutex g_mutex;
 Mapping g_mapping;
 std::uint64_t g_mappings = 0;
 
-Counter* CurrentCounter(std::uint64_t* number) {
-  const std::string store = StorePath();
+Counter* CurrentCounter(const std::string& store, std::uint64_t* number, bool recheck) {
   if (store.empty()) return nullptr;
-  const std::string file = store + "-stamp";
-  if (!g_mapping.Current(file) && !g_mapping.Map(file, ++g_mappings)) return nullptr;
+  if (!g_mapping.Current(store, recheck) && !g_mapping.Map(store, ++g_mappings)) return nullptr;
   *number = g_mapping.number;
   return g_mapping.counter;
 }
 
 }  // namespace
 
-bool ReadChangeStamp(ChangeStamp* stamp) noexcept {
+bool ReadChangeStamp(const std::string& store, ChangeStamp* stamp, bool recheck) noexcept {
   try {
     std::lock_guard<std::mutex> lock(g_mutex);
-    Counter* counter = CurrentCounter(&stamp->mapping);
+    Counter* counter = CurrentCounter(store, &stamp->mapping, recheck);
     if (!counter) return false;
     stamp->count = counter->load(std::memory_order_acquire);
     return true;
@@ -108,9 +112,12 @@ bool ReadChangeStamp(ChangeStamp* stamp) noexcept {
 
 void BumpChangeStamp() noexcept {
   try {
+    const std::string store = StorePath();
     std::lock_guard<std::mutex> lock(g_mutex);
     std::uint64_t number = 0;
-    if (Counter* counter = CurrentCounter(&number)) counter->fetch_add(1, std::memory_order_acq_rel);
+    // Checked now: the folder may have been made anew since the last look.
+    if (Counter* counter = CurrentCounter(store, &number, true))
+      counter->fetch_add(1, std::memory_order_acq_rel);
   } catch (const std::exception&) {
     // Only a path that cannot be built: then no reader has a stamp either.
   }

@@ -783,13 +783,13 @@ DWORD RunWrite(Missing missing, DWORD whenMissing, Body body) {
   }
 }
 
+}  // namespace
+
 std::string FoldedPath(const std::string& base, const std::vector<std::string>& elements) {
   std::string path = base;
   for (const std::string& e : elements) path = Join(path, FoldName(e));
   return path;
 }
-
-}  // namespace
 
 std::string FoldName(const std::string& name) {
   std::string folded = name;

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "platform/Utf16.h"
-#include "settings/RegistryCache.h"
 #include "support/Exception.h"
 #include "support/KernelObjects.h"
 #include "support/Trace.h"
@@ -92,38 +91,28 @@ void CRegistry::WriteDword(DWORD value, const std::wstring& name, const std::wst
 }
 
 std::wstring CRegistry::ReadString(const std::wstring& name, const std::wstring& key, HKEY root) {
-  const CRegistryCache::Outcome read = CRegistryCache::Read(root, key, name, L's', [&] {
-    // The zero fill ends data stored without a terminator; one unit beyond
-    // the read limit is cleared too, so a full-length value still ends.
-    CRegistryCache::Outcome outcome;
-    BYTE* buffer = ReadBuffer();
-    std::memset(buffer, 0, ReadLimit + 3);
-    DWORD type = REG_SZ;
-    DWORD size = ReadLimit;
-    outcome.ok = QueryValue(root, key, name, &type, buffer, &size);
-    std::size_t units = 0;
-    while (outcome.ok && (buffer[2 * units] != 0 || buffer[2 * units + 1] != 0)) ++units;
-    outcome.text = ostrel::platform::FromUtf16Le(buffer, 2 * units);
-    return outcome;
-  });
-  if (!read.ok) RaiseAccessError();
-  TraceMessage(L"Read registry value '%s' = '%s'\r\n", name.c_str(), read.text.c_str());
-  return read.text;
+  // The zero fill ends data stored without a terminator; one unit beyond the
+  // read limit is cleared too, so a full-length value still ends.
+  BYTE* buffer = ReadBuffer();
+  std::memset(buffer, 0, ReadLimit + 3);
+  DWORD type = REG_SZ;
+  DWORD size = ReadLimit;
+  if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();
+  std::size_t units = 0;
+  while (buffer[2 * units] != 0 || buffer[2 * units + 1] != 0) ++units;
+  const std::wstring result = ostrel::platform::FromUtf16Le(buffer, 2 * units);
+  TraceMessage(L"Read registry value '%s' = '%s'\r\n", name.c_str(), result.c_str());
+  return result;
 }
 
 DWORD CRegistry::ReadDword(const std::wstring& name, const std::wstring& key, HKEY root) {
-  const CRegistryCache::Outcome read = CRegistryCache::Read(root, key, name, L'd', [&] {
-    CRegistryCache::Outcome outcome;
-    BYTE* buffer = ReadBuffer();
-    std::memset(buffer, 0, ReadLimit);
-    DWORD type = REG_DWORD;
-    DWORD size = ReadLimit;
-    outcome.ok = QueryValue(root, key, name, &type, buffer, &size);
-    outcome.number = static_cast<DWORD>(buffer[0]) | static_cast<DWORD>(buffer[1]) << 8 |
-                     static_cast<DWORD>(buffer[2]) << 16 | static_cast<DWORD>(buffer[3]) << 24;
-    return outcome;
-  });
-  if (!read.ok) RaiseAccessError();
-  TraceMessage(L"Read registry value '%s' = '%lu'\r\n", name.c_str(), read.number);
-  return read.number;
+  BYTE* buffer = ReadBuffer();
+  std::memset(buffer, 0, ReadLimit);
+  DWORD type = REG_DWORD;
+  DWORD size = ReadLimit;
+  if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();
+  const DWORD value = static_cast<DWORD>(buffer[0]) | static_cast<DWORD>(buffer[1]) << 8 |
+                      static_cast<DWORD>(buffer[2]) << 16 | static_cast<DWORD>(buffer[3]) << 24;
+  TraceMessage(L"Read registry value '%s' = '%lu'\r\n", name.c_str(), value);
+  return value;
 }

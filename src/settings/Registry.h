@@ -1,9 +1,7 @@
 // CRegistry: every settings read and write goes through here. Each call
 // opens (creating if needed) the key afresh, performs one value operation
 // and closes it, all under one named mutex shared by every process of the
-// user. ReadString and ReadDword answer from CRegistryCache while the
-// store has not changed since the same read, so readers still see the
-// latest value (that of the last change any process made). Callable from any thread;
+// user, so readers always see the latest value. Callable from any thread;
 // the mutex is held for that one operation only and never around another
 // lock. Its one client is CSettings.
 #pragma once

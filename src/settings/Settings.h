@@ -1,8 +1,7 @@
 // CSettings: the names, types and defaults of every persistent setting,
-// under HKEY_CURRENT_USER\SOFTWARE\Ostrel\AntiPhish. Each getter reads
-// the registry when called (CRegistry answers from memory while no process
-// changed the store) and returns the caller's default when the value cannot
-// be read; each setter writes through at once
+// under HKEY_CURRENT_USER\SOFTWARE\Ostrel\AntiPhish. Nothing is cached:
+// each getter reads the registry when called and returns the caller's
+// default when the value cannot be read; each setter writes through at once
 // and reports success. Flags read back as stored and are written as 0 or 1.
 // All static; callable from any thread (CRegistry serialises each call).
 #pragma once

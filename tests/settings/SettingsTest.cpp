@@ -2,7 +2,6 @@
 // one-time version reset, and stores that are damaged or shared.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "common/TestEnv.h"
@@ -132,49 +131,4 @@ TEST(RegistryTest, AMissingValueThrowsAndLeavesTheKeyCreated) {
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"software\\ostrel\\fresh", 0, KEY_READ, &key),
             ERROR_SUCCESS);
   RegCloseKey(key);
-}
-
-// Reads are answered from memory while the store is unchanged; a change by
-// any process, a value deleted and another store (a changed environment)
-// must each show at the next read.
-TEST(SettingsTest, ReadsSeeEveryChangeSinceTheLastRead) {
-  ASSERT_TRUE(CSettings::SetACTGrey(1) && CSettings::SetGreyRedirectUri(L"http://a.test/"));
-  EXPECT_EQ(CSettings::GetACTGrey(7), 1u);
-  EXPECT_EQ(CSettings::GetGreyRedirectUri(L"d"), L"http://a.test/");
-
-  EXPECT_EQ(ostrel::test::RunInChild([] {
-              return CSettings::SetACTGrey(0) && CSettings::SetGreyRedirectUri(L"http://b.test/")
-                         ? 0
-                         : 1;
-            }),
-            0);
-  EXPECT_EQ(CSettings::GetACTGrey(7), 0u);
-  EXPECT_EQ(CSettings::GetGreyRedirectUri(L"d"), L"http://b.test/");
-
-  EXPECT_EQ(ostrel::test::RunInChild([] {
-              HKEY key = nullptr;
-              if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-                return 1;
-              const LONG deleted = RegDeleteValueW(key, L"ACTGrey");
-              RegCloseKey(key);
-              return deleted == ERROR_SUCCESS ? 0 : 2;
-            }),
-            0);
-  EXPECT_EQ(CSettings::GetACTGrey(7), 7u);
-  EXPECT_THROW(Raw(L"ACTGrey"), CException);
-
-  // Same-process writes, a read of the same name in another form of case.
-  PutRaw(L"ACTGrey", 3);
-  EXPECT_EQ(Raw(L"actgrey"), 3u);
-  EXPECT_EQ(CSettings::GetACTGrey(7), 3u);
-
-  const std::string other = ostrel::test::TestRoot() + "/other-config";
-  const char* saved = std::getenv("XDG_CONFIG_HOME");
-  const std::string before = saved ? saved : "";
-  setenv("XDG_CONFIG_HOME", other.c_str(), 1);
-  EXPECT_EQ(CSettings::GetGreyRedirectUri(L"d"), L"d");
-  ASSERT_TRUE(CSettings::SetGreyRedirectUri(L"http://c.test/"));
-  EXPECT_EQ(CSettings::GetGreyRedirectUri(L"d"), L"http://c.test/");
-  setenv("XDG_CONFIG_HOME", before.c_str(), 1);
-  EXPECT_EQ(CSettings::GetGreyRedirectUri(L"d"), L"http://b.test/");
 }
