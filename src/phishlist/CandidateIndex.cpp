@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "phishlist/LiteralAnalysis.h"
@@ -58,10 +57,37 @@ void CCandidateIndex::Clear() {
 
 void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   Clear();
-  // Atoms, each once (keyed by views into the callers' strings, which stay
-  // put while this runs), and each entry's clauses as lists of atom ids.
-  std::unordered_map<std::string_view, std::uint32_t> ids;
-  ids.reserve(literals.size());
+  // Atoms, each once, and each entry's clauses as lists of atom ids. The
+  // atoms are found by text in an open-addressed table of ids (grown at
+  // half full): a list has as many atoms as entries, and a node per atom
+  // would cost more than the rest of the build.
+  std::vector<std::uint32_t> ids(PowerOfTwoAtLeast(2 * literals.size()), 0);  // id + 1; 0 free
+  std::vector<std::uint32_t> atomHashes;
+  const auto textOf = [this](std::uint32_t id) {
+    return std::string_view(m_text.data() + m_atoms[id].text, m_atoms[id].length);
+  };
+  const auto intern = [&](std::string_view atom) {
+    const std::uint32_t hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(atom));
+    std::uint32_t mask = static_cast<std::uint32_t>(ids.size() - 1), slot = hash & mask;
+    for (; ids[slot]; slot = (slot + 1) & mask)
+      if (atomHashes[ids[slot] - 1] == hash && textOf(ids[slot] - 1) == atom) return ids[slot] - 1;
+    const auto id = static_cast<std::uint32_t>(m_atoms.size());
+    m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
+                       static_cast<std::uint16_t>(atom.size()), 0, 0});
+    m_text.append(atom.data(), atom.size());
+    atomHashes.push_back(hash);
+    ids[slot] = id + 1;
+    if (2 * m_atoms.size() > ids.size()) {
+      ids.assign(2 * ids.size(), 0);
+      mask = static_cast<std::uint32_t>(ids.size() - 1);
+      for (std::uint32_t a = 0; a < m_atoms.size(); ++a) {
+        std::uint32_t s = atomHashes[a] & mask;
+        while (ids[s]) s = (s + 1) & mask;
+        ids[s] = a + 1;
+      }
+    }
+    return id;
+  };
   std::vector<std::uint32_t> clauseAtoms;           // atom ids, clause after clause
   std::vector<std::uint32_t> clauseBegin = {0};     // per clause, into clauseAtoms
   std::vector<std::uint32_t> entryBegin = {0};      // per entry, into clauseBegin
@@ -74,15 +100,7 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
       std::size_t end = text.find_first_of("\n\t", start);
       if (end == std::string_view::npos) end = text.size();
       const std::string_view atom = text.substr(start, end - start);
-      if (!atom.empty()) {
-        const auto inserted = ids.emplace(atom, static_cast<std::uint32_t>(m_atoms.size()));
-        if (inserted.second) {
-          m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
-                             static_cast<std::uint16_t>(atom.size()), 0, 0});
-          m_text.append(atom.data(), atom.size());
-        }
-        clauseAtoms.push_back(inserted.first->second);
-      }
+      if (!atom.empty()) clauseAtoms.push_back(intern(atom));
       const bool clauseEnds = end == text.size() || text[end] == '\t';
       if (clauseEnds && clauseAtoms.size() > clauseBegin.back())
         clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
@@ -90,7 +108,8 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
     }
     entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
   }
-  decltype(ids)().swap(ids);
+  std::vector<std::uint32_t>().swap(ids);
+  std::vector<std::uint32_t>().swap(atomHashes);
   const std::size_t atomCount = m_atoms.size();
 
   // Each entry is filed under the atoms of its clause that the fewest

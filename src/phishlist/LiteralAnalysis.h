@@ -8,7 +8,10 @@
 // a pattern is also known to compile, so its entry may compile it at first
 // use. Anything else (look-arounds, back-references, possessive repeats,
 // \Z, \x{...}, POSIX classes, characters outside printable ASCII, ...) is
-// not understood: compiled at load and never filtered. Stateless; the case
+// not understood: compiled at load and never filtered. Thread-safe: each
+// thread keeps what it found for the outermost groups of its recent
+// patterns (up to 1,024, by their text: the patterns of a list repeat the
+// same few groups around each host), which changes no result. The case
 // folding is the regular-expression traits' of the global locale, taken at
 // first use. Serves CPhishListItem and CCandidateIndex.
 #pragma once

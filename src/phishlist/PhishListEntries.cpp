@@ -257,20 +257,21 @@ std::wstring CPhishListEntries::Decipher(std::wistream& stream) {
   stream.seekg(0);
   std::string bytes;
   wchar_t chunk[16384];
+  char narrow[16384];
   for (;;) {
     stream.read(chunk, sizeof chunk / sizeof chunk[0]);
-    const std::streamsize got = stream.gcount();
-    for (std::streamsize i = 0; i < got; ++i)
-      bytes += static_cast<char>(static_cast<unsigned>(chunk[i]) & 0xFF);
+    const std::size_t got = static_cast<std::size_t>(stream.gcount());
+    for (std::size_t i = 0; i < got; ++i)
+      narrow[i] = static_cast<char>(static_cast<unsigned>(chunk[i]) & 0xFF);
+    bytes.append(narrow, got);
     if (!stream) break;
   }
   if (!stream.eof()) CException::Raise(L"Error decrypting phish database", 0);
   const CDecrypt plain(bytes);
   if (!plain.IsValid()) return std::wstring();
-  std::wstring text;
-  text.reserve(plain.GetLength());
-  for (char b : plain.GetResult()) text += static_cast<wchar_t>(static_cast<unsigned char>(b));
-  return text;
+  // Each byte one character (Latin-1), widened in one pass.
+  const auto* first = reinterpret_cast<const unsigned char*>(plain.GetResult().data());
+  return std::wstring(first, first + plain.GetLength());
 }
 
 void CPhishListEntries::AddLine(std::wstring line) {
