@@ -173,9 +173,11 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   filing.reserve(atomCount);
   for (std::uint32_t i = 0; i < atomCount; ++i) {
     Atom& a = m_atoms[i];
-    for (unsigned o = 1; o + kGram <= a.length; ++o)
-      if (seen[Hash(gramAt(a, o)) & seenMask] < seen[Hash(gramAt(a, a.anchor)) & seenMask])
-        a.anchor = static_cast<std::uint16_t>(o);
+    std::uint32_t rarest = seen[Hash(gramAt(a, 0)) & seenMask];
+    for (unsigned o = 1; o + kGram <= a.length; ++o) {
+      const std::uint32_t count = seen[Hash(gramAt(a, o)) & seenMask];
+      if (count < rarest) rarest = count, a.anchor = static_cast<std::uint16_t>(o);
+    }
     filing.emplace_back(gramAt(a, a.anchor), i);
     m_gramLengths |= 1u << std::min<unsigned>(kGram, a.length);
   }
