@@ -7,9 +7,12 @@
 // reference), with their ratio, and the time to derive the browser's host
 // rules from the whole list. Then what bad input costs: lists where the
 // index cannot help, over-long patterns, a 1 MB address, and entries that
-// would need millions of matching states. Databases are generated with
-// fixed seeds, so runs compare. One core; run as
-//   build/bench/ostrel_bench_phishlist
+// would need millions of matching states. The table of list shapes gives,
+// per list (publisher-shaped, feed-shaped and hard shapes, at 100,000 and
+// 1,000,000 entries), the load, the first lookups after it, hits, near
+// misses and clean sites timed apart, and memory per entry. Databases are
+// generated with fixed seeds, so runs compare. One core; run as
+//   build/bench/ostrel_bench_phishlist [shapes [1m] [rows=TEXT] | loads]
 #include <malloc.h>
 
 #include <algorithm>
@@ -24,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ListShapes.h"
 #include "phishlist/HostRule.h"
 #include "phishlist/PhishListEntries.h"
 #include "update/Cipher.h"
@@ -102,34 +106,14 @@ Database Synthetic(std::size_t entries) {
   return Seal(text.str(), entries, black);
 }
 
-// The shape of a list made from host feeds: mostly the entries ostrel-db
-// import writes for a domain (the host and its subdomains) or a URL (host
-// and path prefix), some host names written as they are (their dots match
-// any character) and numeric hosts.
-Database FeedList(std::size_t entries) {
-  std::mt19937 rng(kSeed + 1);
-  static const char* const kTlds[] = {"com", "net", "org", "info", "xyz", "top", "ru", "co.uk"};
-  std::ostringstream text;
-  std::vector<std::string> hosts;
-  for (std::size_t i = 0; i < entries; ++i) {
-    const unsigned roll = rng() % 100;
-    std::string host;
-    if (roll < 8) {
-      host = std::to_string(1 + rng() % 223) + "." + std::to_string(rng() % 256) + "." +
-             std::to_string(rng() % 256) + "." + std::to_string(1 + rng() % 254);
-    } else {
-      host = HostName(rng, i) + "." + kTlds[rng() % 8];
-    }
-    const std::string authority = "^([^/?\\x23@]*@)?", port = "\\.?(:[0-9]+)?";
-    if (roll < 20)
-      text << "b " << host << "\n";
-    else if (roll < 85)
-      text << "b " << authority << "([^/?\\x23@]*\\.)?" << Escaped(host) << port << "([/?\\x23\\\\]|$)\n";
-    else
-      text << "b " << authority << Escaped(host) << port << "/login\\.php\n";
-    if (roll < 85) hosts.push_back(host);
-  }
-  return Seal(text.str(), entries, hosts);
+Database FromShaped(const ostrel::test::ShapedList& shaped) {
+  Database db;
+  db.container = CEncrypt(shaped.text).GetResult();
+  db.lines = shaped.lines;
+  const std::size_t n = std::min<std::size_t>(16, shaped.hits.size());
+  db.early.assign(shaped.hits.begin(), shaped.hits.begin() + static_cast<long>(n));
+  db.late.assign(shaped.hits.end() - static_cast<long>(n), shaped.hits.end());
+  return db;
 }
 
 std::wistringstream StreamOf(const Database& db) {
@@ -330,16 +314,119 @@ void BadInputs() {
   }
 }
 
+// Only the rows of the shapes table whose name holds this (all when empty).
+std::string g_rows;
+
+// One row of the table of list shapes: load (decipher, parse, index), the
+// lookups of the first pass right after it (the first, and the slowest of
+// the pass, which compiles what it tries), then hits, near misses and
+// clean sites timed apart, and resident memory per entry. Up to
+// `checked` addresses of each kind are also decided by the walk over
+// every entry, which must agree.
+void ShapeRow(const char* name, const ostrel::test::ShapedList& shaped, std::size_t checked) {
+  Database db;
+  db.container = CEncrypt(shaped.text).GetResult();
+  db.lines = shaped.lines;
+  Loaded loaded = LoadList(db, db.lines >= 1000000 ? 1 : 3);
+  CPhishListEntries& list = *loaded.list;
+  const std::vector<std::wstring>* kinds[] = {&shaped.hits, &shaped.nearMisses, &shaped.clean};
+  std::vector<std::vector<CUri>> uris(3);
+  for (int k = 0; k < 3; ++k)
+    for (const std::wstring& a : *kinds[k]) uris[k].emplace_back(a);
+
+  double first = -1, firstPassMax = 0;
+  for (std::size_t i = 0; i < uris[0].size() + uris[1].size() + uris[2].size(); ++i) {
+    const CUri& uri = uris[i % 3][(i / 3) % uris[i % 3].size()];
+    const auto start = Clock::now();
+    list.FindIndex(uri);
+    const double us = Ms(Clock::now() - start) * 1000;
+    if (first < 0) first = us;
+    firstPassMax = std::max(firstPassMax, us);
+  }
+  Stats stats[3];
+  for (int k = 0; k < 3; ++k) {
+    const std::vector<CUri>& set = uris[k];
+    stats[k] = Time([&](std::size_t i) { list.FindIndex(set[i % set.size()]); }, 20000);
+  }
+  std::size_t differ = 0, compared = 0;
+  for (int k = 0; k < 3; ++k)
+    for (std::size_t i = 0; i < std::min(checked, uris[k].size()); ++i, ++compared)
+      differ += list.FindIndex(uris[k][i]) != list.FindIndexLinear(uris[k][i]);
+  std::printf("| %-28s | %9zu | %7.0f ms | %9.0f us | %8.0f us |", name, list.GetCount(),
+              loaded.loadMs, first, firstPassMax);
+  for (const Stats& s : stats) std::printf(" %6.2f / %6.1f / %6.0f |", s.median, s.p99, s.max);
+  std::printf(" %6.0f B | ", loaded.bytesPerEntry);
+  if (compared)
+    std::printf("%zu of %zu differ |\n", differ, compared);
+  else
+    std::printf("not walked |\n");
+  std::fflush(stdout);
+}
+
+void ShapesTable(bool millions) {
+  std::printf("\nLookups by list shape (microseconds: median / p99 / max over 20,000 lookups "
+              "of each kind; first: the first lookup after the load; first pass: the slowest "
+              "lookup of the first pass over every address)\n");
+  std::printf("| %-28s | %9s | %10s | %12s | %11s | %-24s | %-24s | %-24s | %8s | %s |\n", "list",
+              "entries", "load", "first", "first pass", "hits", "near misses", "clean sites",
+              "memory", "verdicts against the walk");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+  using namespace ostrel::test;
+  const auto publisher = [](std::size_t n) {
+    ShapedList shaped;
+    const Database db = Synthetic(n);
+    shaped.text = CDecrypt(db.container).GetResult();
+    shaped.lines = n;
+    shaped.hits = db.late;
+    for (const std::wstring& a : db.early) shaped.hits.push_back(a);
+    for (std::wstring a : shaped.hits) shaped.nearMisses.push_back(a.insert(a.find(L"/account"), L"x"));
+    shaped.clean = CleanAddresses();
+    return shaped;
+  };
+  const auto row = [](const char* name, auto make, std::size_t checked) {
+    if (g_rows.empty() || std::string(name).find(g_rows) != std::string::npos)
+      ShapeRow(name, make(), checked);
+  };
+  row("publisher-shaped, 100k", [&] { return publisher(100000); }, 8);
+  row("feed-shaped, 15k", [] { return FeedShapedList(15000, kSeed + 1); }, 24);
+  row("feed-shaped, 100k", [] { return FeedShapedList(100000, kSeed + 1); }, 8);
+  row("hard shapes, 100k", [] { return HardShapedList(100000, kSeed + 2); }, 8);
+  if (!millions) return;
+  row("publisher-shaped, 1M", [&] { return publisher(1000000); }, 0);
+  row("hard shapes, 1M", [] { return HardShapedList(1000000, kSeed + 2); }, 0);
+}
+
 }  // namespace
 
-int main() {
+// Arguments: "shapes" for the table of list shapes alone (add "1m" for the
+// lists of a million entries, "rows=TEXT" for the rows whose name holds
+// TEXT), "loads" for five loads of the hard 100,000 list alone (to profile),
+// none for everything.
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const auto has = [&](const char* a) { return std::find(args.begin(), args.end(), a) != args.end(); };
+  for (const std::string& a : args)
+    if (a.rfind("rows=", 0) == 0) g_rows = a.substr(5);
+  if (has("loads")) {  // for a profiler: the loads of the hard list alone
+    const ostrel::test::ShapedList shaped = ostrel::test::HardShapedList(100000, kSeed + 2);
+    Database db;
+    db.container = CEncrypt(shaped.text).GetResult();
+    db.lines = shaped.lines;
+    std::printf("load %.0f ms\n", LoadList(db, 5).loadMs);
+    return 0;
+  }
+  if (has("shapes")) {
+    ShapesTable(has("1m"));
+    return 0;
+  }
   std::printf("Phish list lookups (microseconds): through the candidate index and through the "
               "walk over every entry\n");
   for (std::size_t n : {1000u, 10000u, 100000u}) {
     const std::string name = "Publisher-shaped list of " + std::to_string(n);
     Report(name.c_str(), Synthetic(n));
   }
-  Report("List made from host feeds", FeedList(15000));
+  Report("List made from host feeds", FromShaped(ostrel::test::FeedShapedList(15000, kSeed + 1)));
+  ShapesTable(true);
   BadInputs();
   return 0;
 }

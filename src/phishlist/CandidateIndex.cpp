@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -50,49 +51,119 @@ void CCandidateIndex::Clear() {
   m_gramLengths = 0;
   m_gramFilter.clear();
   m_filterMask = 0;
+  m_checkBegin.clear();
+  m_checks.clear();
+  m_seen.clear();
+  m_stamp = 0;
 }
 
 void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   Clear();
-  // Atoms, each once, and (atom, entry) pairs in entry order.
-  std::unordered_map<std::string, std::uint32_t> ids;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+  // Atoms, each once, and each entry's clauses as lists of atom ids. The
+  // atoms are found by text in an open-addressed table of ids (grown at
+  // half full): a list has as many atoms as entries, and a node per atom
+  // would cost more than the rest of the build.
+  std::vector<std::uint32_t> ids(PowerOfTwoAtLeast(2 * literals.size()), 0);  // id + 1; 0 free
+  std::vector<std::uint32_t> atomHashes;
+  const auto textOf = [this](std::uint32_t id) {
+    return std::string_view(m_text.data() + m_atoms[id].text, m_atoms[id].length);
+  };
+  const auto intern = [&](std::string_view atom) {
+    const std::uint32_t hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(atom));
+    std::uint32_t mask = static_cast<std::uint32_t>(ids.size() - 1), slot = hash & mask;
+    for (; ids[slot]; slot = (slot + 1) & mask)
+      if (atomHashes[ids[slot] - 1] == hash && textOf(ids[slot] - 1) == atom) return ids[slot] - 1;
+    const auto id = static_cast<std::uint32_t>(m_atoms.size());
+    m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
+                       static_cast<std::uint16_t>(atom.size()), 0, 0});
+    m_text.append(atom.data(), atom.size());
+    atomHashes.push_back(hash);
+    ids[slot] = id + 1;
+    if (2 * m_atoms.size() > ids.size()) {
+      ids.assign(2 * ids.size(), 0);
+      mask = static_cast<std::uint32_t>(ids.size() - 1);
+      for (std::uint32_t a = 0; a < m_atoms.size(); ++a) {
+        std::uint32_t s = atomHashes[a] & mask;
+        while (ids[s]) s = (s + 1) & mask;
+        ids[s] = a + 1;
+      }
+    }
+    return id;
+  };
+  std::vector<std::uint32_t> clauseAtoms;           // atom ids, clause after clause
+  std::vector<std::uint32_t> clauseBegin = {0};     // per clause, into clauseAtoms
+  std::vector<std::uint32_t> entryBegin = {0};      // per entry, into clauseBegin
+  entryBegin.reserve(literals.size() + 1);
   for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
     const std::string* atoms = literals[entry];
-    if (!atoms || atoms->empty()) {
-      m_unfiltered.push_back(entry);
-      continue;
-    }
-    for (std::size_t start = 0; start <= atoms->size();) {
-      std::size_t end = atoms->find('\n', start);
-      if (end == std::string::npos) end = atoms->size();
-      std::string atom = atoms->substr(start, end - start);
+    if (!atoms || atoms->empty()) m_unfiltered.push_back(entry);
+    const std::string_view text = atoms ? std::string_view(*atoms) : std::string_view();
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find_first_of("\n\t", start);
+      if (end == std::string_view::npos) end = text.size();
+      const std::string_view atom = text.substr(start, end - start);
+      if (!atom.empty()) clauseAtoms.push_back(intern(atom));
+      const bool clauseEnds = end == text.size() || text[end] == '\t';
+      if (clauseEnds && clauseAtoms.size() > clauseBegin.back())
+        clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
       start = end + 1;
-      if (atom.empty()) continue;
-      const auto inserted = ids.emplace(atom, static_cast<std::uint32_t>(m_atoms.size()));
-      if (inserted.second) {
-        m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
-                           static_cast<std::uint16_t>(atom.size()), 0, 0});
-        m_text += atom;
-      }
-      pairs.emplace_back(inserted.first->second, entry);
+    }
+    entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
+  }
+  std::vector<std::uint32_t>().swap(ids);
+  std::vector<std::uint32_t>().swap(atomHashes);
+  const std::size_t atomCount = m_atoms.size();
+
+  // Each entry is filed under the atoms of its clause that the fewest
+  // entries share (so a lookup meets the fewest candidates); its other
+  // clauses are checked against the atoms a lookup found.
+  std::vector<std::uint32_t> shared(atomCount, 0);
+  for (std::uint32_t atom : clauseAtoms) ++shared[atom];
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;  // (atom, entry), entry order
+  pairs.reserve(literals.size());
+  m_checkBegin.reserve(literals.size() + 1);
+  for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
+    m_checkBegin.push_back(static_cast<std::uint32_t>(m_checks.size()));
+    const std::uint32_t first = entryBegin[entry], last = entryBegin[entry + 1];
+    if (first == last) continue;
+    std::uint32_t key = first;
+    std::uint64_t fewest = UINT64_MAX;
+    for (std::uint32_t c = first; c < last; ++c) {
+      std::uint64_t sum = 0;
+      for (std::uint32_t a = clauseBegin[c]; a < clauseBegin[c + 1]; ++a) sum += shared[clauseAtoms[a]];
+      if (sum < fewest) fewest = sum, key = c;
+    }
+    for (std::uint32_t a = clauseBegin[key]; a < clauseBegin[key + 1]; ++a)
+      pairs.emplace_back(clauseAtoms[a], entry);
+    for (std::uint32_t c = first; c < last; ++c) {
+      if (c == key) continue;
+      m_checks.push_back(clauseBegin[c + 1] - clauseBegin[c]);
+      m_checks.insert(m_checks.end(), clauseAtoms.begin() + clauseBegin[c],
+                      clauseAtoms.begin() + clauseBegin[c + 1]);
     }
   }
-  std::unordered_map<std::string, std::uint32_t>().swap(ids);
+  m_checkBegin.push_back(static_cast<std::uint32_t>(m_checks.size()));
+  if (m_checks.empty()) std::vector<std::uint32_t>().swap(m_checkBegin);
+  std::vector<std::uint32_t>().swap(shared);
+  std::vector<std::uint32_t>().swap(clauseAtoms);
+  std::vector<std::uint32_t>().swap(clauseBegin);
+  std::vector<std::uint32_t>().swap(entryBegin);
+  m_seen.assign(m_checks.empty() ? 0 : atomCount, 0);
 
   // Postings: the entries of each atom, ascending (pairs are in entry order).
-  std::vector<std::uint32_t> counts(m_atoms.size() + 1, 0);
+  std::vector<std::uint32_t> counts(atomCount + 1, 0);
   for (const auto& p : pairs) ++counts[p.first + 1];
   for (std::size_t i = 1; i < counts.size(); ++i) counts[i] += counts[i - 1];
   m_postings.resize(pairs.size());
-  for (std::size_t i = 0; i < m_atoms.size(); ++i) m_atoms[i].postings = counts[i];
+  for (std::size_t i = 0; i < atomCount; ++i) m_atoms[i].postings = counts[i];
   for (const auto& p : pairs) m_postings[counts[p.first]++] = p.second;
   m_atoms.push_back({0, 0, 0, static_cast<std::uint32_t>(m_postings.size())});  // end marker
-  const std::size_t atomCount = m_atoms.size() - 1;
 
   // How often each gram occurs among the atoms (hashed, so an estimate
   // from above): each atom is filed under its rarest.
-  std::vector<std::uint32_t> seen(PowerOfTwoAtLeast(2 * m_text.size()), 0);
+  // (Bounded: a table larger than the caches costs more in faults than
+  // its precision saves.)
+  std::vector<std::uint32_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 20), 0);
   const std::uint32_t seenMask = static_cast<std::uint32_t>(seen.size() - 1);
   auto gramAt = [this](const Atom& a, unsigned offset) {
     return GramKey(m_text.data() + a.text + offset, std::min<unsigned>(kGram, a.length));
@@ -104,9 +175,11 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   filing.reserve(atomCount);
   for (std::uint32_t i = 0; i < atomCount; ++i) {
     Atom& a = m_atoms[i];
-    for (unsigned o = 1; o + kGram <= a.length; ++o)
-      if (seen[Hash(gramAt(a, o)) & seenMask] < seen[Hash(gramAt(a, a.anchor)) & seenMask])
-        a.anchor = static_cast<std::uint16_t>(o);
+    std::uint32_t rarest = seen[Hash(gramAt(a, 0)) & seenMask];
+    for (unsigned o = 1; o + kGram <= a.length; ++o) {
+      const std::uint32_t count = seen[Hash(gramAt(a, o)) & seenMask];
+      if (count < rarest) rarest = count, a.anchor = static_cast<std::uint16_t>(o);
+    }
     filing.emplace_back(gramAt(a, a.anchor), i);
     m_gramLengths |= 1u << std::min<unsigned>(kGram, a.length);
   }
@@ -207,4 +280,21 @@ void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
                 m_postings.begin() + m_atoms[id + 1].postings);
   std::sort(out->begin(), out->end());
   out->erase(std::unique(out->begin(), out->end()), out->end());
+  if (m_checks.empty()) return;
+
+  // Entries with a clause of which no atom was found cannot match.
+  if (++m_stamp == 0) {
+    std::fill(m_seen.begin(), m_seen.end(), 0);
+    m_stamp = 1;
+  }
+  for (std::uint32_t id : atoms) m_seen[id] = m_stamp;
+  const auto unmet = [this](std::uint32_t entry) {
+    for (std::uint32_t c = m_checkBegin[entry]; c < m_checkBegin[entry + 1]; c += 1 + m_checks[c]) {
+      const std::uint32_t* first = m_checks.data() + c + 1;
+      if (std::none_of(first, first + m_checks[c], [this](std::uint32_t a) { return m_seen[a] == m_stamp; }))
+        return true;
+    }
+    return false;
+  };
+  out->erase(std::remove_if(out->begin(), out->end(), unmet), out->end());
 }

@@ -1,13 +1,16 @@
 // CCandidateIndex: which entries of a list can match a subject at all. Each
-// entry comes with the atoms of CLiteralAnalysis (one of which is in every
-// match of its pattern) or with none (always tried). One pass over the
+// entry comes with the clauses of CLiteralAnalysis (every match of its
+// pattern holds an atom of each) or with none (always tried). An entry is
+// filed under the atoms of its clause that the fewest entries share; its
+// other clauses are checked against the atoms found. One pass over the
 // case-folded subject finds the atoms that occur in it: each atom is filed
 // under its rarest four-character gram (shorter atoms whole), so every
 // position costs a hash probe per gram length in use plus a comparison per
 // atom filed under the gram found there. The entries then tried are those
 // of the atoms found and those without atoms, in list order. A bit filter
 // of the grams in use spares most positions their probe.
-// Built whole from the entries (Build) and read by lookups; not thread-safe:
+// Built whole from the entries (Build) and read by lookups; not thread-safe,
+// not even for lookups alone (they mark the atoms found in scratch state):
 // the owning list builds and reads it under its lock.
 #pragma once
 
@@ -17,8 +20,8 @@
 
 class CCandidateIndex {
  public:
-  // literals[i]: entry i's atoms, '\n'-separated; empty for an entry always
-  // tried.
+  // literals[i]: entry i's clauses as CLiteralAnalysis writes them; empty
+  // for an entry always tried.
   void Build(const std::vector<const std::string*>& literals);
   void Clear();
 
@@ -72,4 +75,13 @@ class CCandidateIndex {
   // probe, which is what most positions of a long address get.
   std::vector<std::uint64_t> m_gramFilter;
   std::uint32_t m_filterMask = 0;
+  // The clauses an entry is checked against: m_checks[m_checkBegin[e],
+  // m_checkBegin[e + 1]) holds, clause after clause, its atom count and
+  // atom ids. Both empty when no entry has a clause to check.
+  std::vector<std::uint32_t> m_checkBegin;
+  std::vector<std::uint32_t> m_checks;
+  // Lookup scratch: m_seen[atom] == m_stamp marks the atoms found by the
+  // lookup in progress.
+  mutable std::vector<std::uint32_t> m_seen;
+  mutable std::uint32_t m_stamp = 0;
 };

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cwchar>
+#include <deque>
+#include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -115,7 +118,10 @@ Info Repeated(const Info& x, unsigned long min, unsigned long max) {
 }
 
 // A sequence: exact while every part is; otherwise the clauses of the
-// parts, with runs of exact parts joined into longer literals.
+// parts, with runs of exact parts joined into longer literals. The exact
+// tail is one string (the usual run of plain characters, kept without a
+// vector: a list has a hundred thousand patterns) or, after a part with
+// several strings, every combination so far.
 class Sequence {
  public:
   // One literal character (0: one that is in no atom).
@@ -124,16 +130,34 @@ class Sequence {
       Append(kAnything);
       return;
     }
-    for (std::string& s : m_tail) s += c;
+    if (!m_many) {
+      m_run += c;
+      return;
+    }
+    for (std::string& s : m_tails) s += c;
   }
 
   void Append(const Info& part) {
+    if (part.exact && part.strings.size() == 1) {
+      if (!m_many) {
+        m_run += part.strings[0];
+        return;
+      }
+      for (std::string& s : m_tails) s += part.strings[0];  // distinct heads stay distinct
+      return;
+    }
     if (part.exact) {
-      if (m_tail.size() * part.strings.size() > kMaxExactStrings) Flush();
+      if (Tails() * part.strings.size() > kMaxExactStrings) Flush();
       std::vector<std::string> joined;
-      for (const std::string& head : m_tail)
+      const auto join = [&](const std::string& head) {
         for (const std::string& s : part.strings) AddUnique(joined, head + s);
-      m_tail = std::move(joined);
+      };
+      if (m_many) {
+        for (const std::string& head : m_tails) join(head);
+      } else {
+        join(m_run);
+      }
+      SetTails(std::move(joined));
       return;
     }
     Flush();
@@ -142,7 +166,7 @@ class Sequence {
   }
 
   Info Result() {
-    if (m_exact) return Info::Exactly(m_tail);
+    if (m_exact) return Info::Exactly(m_many ? std::move(m_tails) : std::vector<std::string>{std::move(m_run)});
     Flush();
     Info info;
     info.clauses = std::move(m_clauses);
@@ -150,16 +174,70 @@ class Sequence {
   }
 
  private:
+  std::size_t Tails() const { return m_many ? m_tails.size() : 1; }
+
+  void SetTails(std::vector<std::string> tails) {
+    m_many = tails.size() != 1;
+    if (m_many) {
+      m_tails = std::move(tails);
+      m_run.clear();
+    } else {
+      m_run = std::move(tails[0]);
+      m_tails.clear();
+    }
+  }
+
   void Flush() {
-    for (const Clause& c : ClausesOf(Info::Exactly(m_tail))) m_clauses.push_back(c);
-    m_tail = {""};
+    if (!m_many) {
+      if (!m_run.empty()) m_clauses.push_back({std::move(m_run)});
+      m_run.clear();
+    } else {
+      Info tail;
+      tail.exact = true;
+      tail.strings.swap(m_tails);
+      for (Clause& c : ClausesOf(tail)) m_clauses.push_back(std::move(c));
+      m_tails.clear();
+      m_many = false;
+      m_run.clear();
+    }
     m_exact = false;
   }
 
   bool m_exact = true;
-  std::vector<std::string> m_tail{""};
+  bool m_many = false;
+  std::string m_run;                  // the tail when !m_many
+  std::vector<std::string> m_tails;   // the tails when m_many
   std::vector<Clause> m_clauses;
 };
+
+// The analyses of outermost groups, by their text: the calling thread's,
+// bounded (emptied when full).
+class GroupMemo {
+ public:
+  const Info* Find(std::wstring_view text) const {
+    const auto found = m_infos.find(text);
+    return found == m_infos.end() ? nullptr : &found->second;
+  }
+
+  void Keep(std::wstring text, const Info& info) {
+    if (m_infos.size() >= kMaxGroups) {
+      m_infos.clear();
+      m_texts.clear();
+    }
+    m_texts.push_back(std::move(text));
+    m_infos.emplace(m_texts.back(), info);
+  }
+
+ private:
+  static constexpr std::size_t kMaxGroups = 1024;
+  std::deque<std::wstring> m_texts;  // the keys' characters; a deque keeps them in place
+  std::unordered_map<std::wstring_view, Info> m_infos;
+};
+
+GroupMemo& Groups() {
+  thread_local GroupMemo memo;
+  return memo;
+}
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 bool IsLower(wchar_t c) { return c >= L'a' && c <= L'z'; }
@@ -173,12 +251,31 @@ int HexValue(wchar_t c) {
   return -1;
 }
 
+// Whether c is one of set, by a table made once per set (these are asked
+// of every character of every pattern).
+class CharacterSet {
+ public:
+  explicit CharacterSet(const char* set) {
+    for (; *set; ++set) m_in[static_cast<unsigned char>(*set)] = true;
+  }
+  bool Has(wchar_t c) const { return c > 0 && c < 128 && m_in[static_cast<std::size_t>(c)]; }
+
+ private:
+  std::array<bool, 128> m_in{};
+};
+
 // Punctuation that stands for itself after a backslash (not \< \> \` \',
 // which are assertions).
-bool IsEscapableLiteral(wchar_t c) { return c != 0 && std::wcschr(L".\\/-?*+()[]{}|^$:=&%~@!,;\"", c); }
+bool IsEscapableLiteral(wchar_t c) {
+  static const CharacterSet set(".\\/-?*+()[]{}|^$:=&%~@!,;\"");
+  return set.Has(c);
+}
 
 // Characters with a meaning of their own outside brackets.
-bool IsSpecial(wchar_t c) { return c != 0 && std::wcschr(L"\\^$.[]()|*+?{}", c); }
+bool IsSpecial(wchar_t c) {
+  static const CharacterSet set("\\^$.[]()|*+?{}");
+  return set.Has(c);
+}
 
 class Parser {
  public:
@@ -228,13 +325,55 @@ class Parser {
 
   Info Piece(int depth) {
     bool repeatable = true;
-    const Info atom = Atom(depth, &repeatable);
+    const std::size_t start = m_pos;
+    // Outermost groups recur across a list's patterns (what an import
+    // writes around each host); what one is depends on its text alone.
+    const Info* known = depth == 0 && Peek() == L'(' ? KnownGroup() : nullptr;
+    Info parsed;
+    if (!known) {
+      parsed = Atom(depth, &repeatable);
+      if (depth == 0 && m_p[start] == L'(') Groups().Keep(m_p.substr(start, m_pos - start), parsed);
+    }
+    const Info& atom = known ? *known : parsed;
     unsigned long min = 0, max = 0;
     if (!Quantifier(&min, &max)) return atom;
     if (!repeatable) throw NotUnderstood();
     if (Peek() == L'?') ++m_pos;  // lazy: the same strings
     if (Peek() == L'+' || Peek() == L'*' || Peek() == L'?' || Peek() == L'{') throw NotUnderstood();
     return Repeated(atom, min, max);
+  }
+
+  // The kept analysis of the group that starts here, which is then passed;
+  // null when none is kept.
+  const Info* KnownGroup() {
+    const std::size_t end = GroupEnd();
+    if (end == std::wstring::npos) return nullptr;
+    const Info* known = Groups().Find(std::wstring_view(m_p).substr(m_pos, end - m_pos));
+    if (known) m_pos = end;
+    return known;
+  }
+
+  // Where the group that starts here seems to end (past its ")"), by
+  // escapes, brackets and parentheses alone; npos when it does not. Only
+  // text a real parse took whole as a group is ever found, so a wrong
+  // guess costs a miss, not a wrong analysis.
+  std::size_t GroupEnd() const {
+    int open = 0;
+    for (std::size_t i = m_pos; i < m_p.size();) {
+      const wchar_t c = m_p[i];
+      if (c == L'\\') {
+        i += 2;
+      } else if (c == L'[') {
+        for (++i; i < m_p.size() && m_p[i] != L']'; i += m_p[i] == L'\\' ? 2 : 1) {
+        }
+        ++i;
+      } else {
+        if (c == L'(') ++open;
+        if (c == L')' && --open == 0) return i + 1;
+        ++i;
+      }
+    }
+    return std::wstring::npos;
   }
 
   bool Quantifier(unsigned long* min, unsigned long* max) {
@@ -429,12 +568,32 @@ CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) 
     return result;
   }
   result.understood = true;
-  const std::vector<Clause> clauses = ClausesOf(info);
+  std::vector<Clause> clauses = ClausesOf(info);
   const Clause* best = BestClause(clauses);
   if (!best) return result;
-  for (const std::string& atom : *best) {
-    if (!result.literals.empty()) result.literals += '\n';
-    result.literals += atom.substr(0, kMaxAtomLength);
+  const auto append = [&](const Clause& clause) {
+    if (!result.literals.empty()) result.literals += '\t';
+    for (std::size_t i = 0; i < clause.size(); ++i) {
+      if (i) result.literals += '\n';
+      result.literals += clause[i].substr(0, kMaxAtomLength);
+    }
+  };
+  std::vector<Clause> chosen = {*best};
+  append(*best);
+  // More clauses let the index rule out entries whose best literal many
+  // others share; only long atoms, as short ones would be everywhere.
+  std::stable_sort(clauses.begin(), clauses.end(), Better);
+  for (const Clause& clause : clauses) {
+    if (chosen.size() > kMaxExtraClauses) break;
+    if (clause.size() > kMaxExtraClauseAtoms ||
+        std::find(chosen.begin(), chosen.end(), clause) != chosen.end())
+      continue;
+    const bool longEnough = std::all_of(clause.begin(), clause.end(), [](const std::string& atom) {
+      return atom.size() >= kMinExtraAtomLength;
+    });
+    if (!longEnough) continue;
+    chosen.push_back(clause);
+    append(clause);
   }
   return result;
 }

@@ -34,6 +34,23 @@ long Deciding(const CUri& uri, Search search, KindAt kindAt) {
   return raw >= 0 ? raw : index;
 }
 
+// Reads a text in place: a string stream would copy it.
+class TextBuffer : public std::wstreambuf {
+ public:
+  explicit TextBuffer(std::wstring& text) { setg(&text[0], &text[0], &text[0] + text.size()); }
+
+ protected:
+  pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode) override {
+    const off_type base = dir == std::ios::beg ? 0 : dir == std::ios::cur ? gptr() - eback() : egptr() - eback();
+    return seekpos(pos_type(base + off), std::ios::in);
+  }
+  pos_type seekpos(pos_type pos, std::ios::openmode) override {
+    if (pos < 0 || pos > egptr() - eback()) return pos_type(off_type(-1));
+    setg(eback(), eback() + pos, egptr());
+    return pos;
+  }
+};
+
 }  // namespace
 
 CPhishListEntries::CPhishListEntries() : m_loadStamp(0) {}
@@ -156,8 +173,9 @@ void CPhishListEntries::AddEntry(CPhishListItem* entry) {
   std::unique_ptr<CPhishListItem> owned(entry);
   if (!owned) return;
   CCriticalSectionLock lock(m_lock);
-  const std::wstring text = TextOf(*owned);
-  if (IsLoaded()) {
+  // Only carried-over white entries need the text (most loads have none).
+  if (IsLoaded() && (!m_tempWhiteList.empty() || !m_carriedTexts.empty())) {
+    const std::wstring text = TextOf(*owned);
     const auto carried = m_tempWhiteList.find(text);
     if (carried != m_tempWhiteList.end()) {
       // The carried-over white entry keeps its place and kind.
@@ -208,7 +226,9 @@ void CPhishListEntries::Load(std::wistream& stream) {
 }
 
 CPhishListEntries::Entries CPhishListEntries::ReadEntries(std::wistream& stream) {
-  std::wistringstream text(Decipher(stream));
+  std::wstring plain = Decipher(stream);
+  TextBuffer buffer(plain);
+  std::wistream text(&buffer);
   CTextReader reader(text);
   Entries entries;
   std::wstring line;
@@ -236,15 +256,22 @@ std::wstring CPhishListEntries::Decipher(std::wistream& stream) {
   stream.clear();
   stream.seekg(0);
   std::string bytes;
-  wchar_t c;
-  while (stream.get(c)) bytes += static_cast<char>(static_cast<unsigned>(c) & 0xFF);
+  wchar_t chunk[16384];
+  char narrow[16384];
+  for (;;) {
+    stream.read(chunk, sizeof chunk / sizeof chunk[0]);
+    const std::size_t got = static_cast<std::size_t>(stream.gcount());
+    for (std::size_t i = 0; i < got; ++i)
+      narrow[i] = static_cast<char>(static_cast<unsigned>(chunk[i]) & 0xFF);
+    bytes.append(narrow, got);
+    if (!stream) break;
+  }
   if (!stream.eof()) CException::Raise(L"Error decrypting phish database", 0);
   const CDecrypt plain(bytes);
   if (!plain.IsValid()) return std::wstring();
-  std::wstring text;
-  text.reserve(plain.GetLength());
-  for (char b : plain.GetResult()) text += static_cast<wchar_t>(static_cast<unsigned char>(b));
-  return text;
+  // Each byte one character (Latin-1), widened in one pass.
+  const auto* first = reinterpret_cast<const unsigned char*>(plain.GetResult().data());
+  return std::wstring(first, first + plain.GetLength());
 }
 
 void CPhishListEntries::AddLine(std::wstring line) {

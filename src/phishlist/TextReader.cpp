@@ -17,9 +17,13 @@ bool CTextReader::ReadLine(std::wstring& line, bool collapseSpaces, bool tabsToS
   line.clear();
   bool comment = false;
   unsigned spaceRun = 0;
-  wchar_t c;
-  while (m_stream.get(c)) {
-    unsigned b = static_cast<unsigned>(c) & 0xFF;
+  // Straight from the buffer: a sentry per character costs more than the
+  // rest of the loop.
+  std::wstreambuf* buffer = m_stream.rdbuf();
+  for (;;) {
+    const std::wstreambuf::int_type next = buffer ? buffer->sbumpc() : WEOF;
+    if (next == std::wstreambuf::traits_type::eof()) break;
+    unsigned b = static_cast<unsigned>(std::wstreambuf::traits_type::to_char_type(next)) & 0xFF;
     if (tabsToSpaces && b == 0x09) b = 0x20;
     spaceRun = (b == 0x20) ? spaceRun + 1 : 0;
     if (b == 0x0A) {
@@ -37,5 +41,6 @@ bool CTextReader::ReadLine(std::wstring& line, bool collapseSpaces, bool tabsToS
     if (collapseSpaces && b == 0x20 && spaceRun > 1) continue;
     line += static_cast<wchar_t>(b);
   }
+  m_stream.setstate(std::ios::eofbit | std::ios::failbit);
   return false;
 }

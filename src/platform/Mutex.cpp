@@ -16,7 +16,7 @@ namespace ostrel::platform::kernel {
 namespace {
 
 void TakeOwnership(ObjectEntry& o, bool abandoned) {
-  const std::int32_t pid = getpid();
+  const std::int32_t pid = CurrentPid();
   const std::int32_t tid = CurrentTid();
   // The pthread mutex granted it only to us, so equal fields mean a
   // recursive acquisition; after an abandonment they are the dead owner's.
@@ -119,7 +119,7 @@ DWORD AcquireMutex(SharedTable& t, const HandleInfo& handle, DWORD milliseconds)
 }
 
 void AbandonMutexesOfThisThread(SharedTable& t) {
-  const std::int32_t pid = getpid();
+  const std::int32_t pid = CurrentPid();
   const std::int32_t tid = CurrentTid();
   for (std::uint32_t i = 0; i < t.objectsUsed; ++i) {
     ObjectEntry& o = t.objects[i];
@@ -156,7 +156,7 @@ BOOL ReleaseMutex(HANDLE hMutex) {
     return FALSE;
   }
   ObjectEntry& o = t->objects[info.index];
-  const std::int32_t pid = getpid();
+  const std::int32_t pid = CurrentPid();
   const std::int32_t tid = CurrentTid();
   if (o.ownerPid.load() != pid || o.ownerTid.load() != tid) {
     SetLastError(ERROR_NOT_OWNER);

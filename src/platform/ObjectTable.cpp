@@ -291,8 +291,6 @@ void ForgetName(SharedTable& t, ObjectEntry& o) {
 
 // ---- Small system helpers ----
 
-std::int32_t CurrentTid() { return static_cast<std::int32_t>(syscall(SYS_gettid)); }
-
 bool ThreadAlive(std::int32_t pid, std::int32_t tid) {
   if (pid <= 0 || tid <= 0) return false;
   if (syscall(SYS_tgkill, pid, tid, 0) != 0 && errno != EPERM) return false;

@@ -285,8 +285,12 @@ std::uint32_t WaiterCapacity();
 
 // ---- Small system helpers ----
 
-// The caller's kernel thread id.
+// The caller's kernel thread id and process id, asked of the kernel once
+// per thread (a system call costs a microsecond on some virtual machines,
+// and taking and giving back a mutex needs both twice); a forked child's
+// thread asks again.
 std::int32_t CurrentTid();
+std::int32_t CurrentPid();
 
 // Whether thread tid of process pid still runs (a zombie process counts as gone).
 bool ThreadAlive(std::int32_t pid, std::int32_t tid);

@@ -1,5 +1,6 @@
 // The Reg* functions: argument checks, key handles and access rights over
-// the store of RegistryStore.cpp.
+// the store of RegistryStore.cpp; key look-ups and value reads go through
+// its read cache (RegistryReadCache.h).
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -10,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/RegistryReadCache.h"
 #include "platform/RegistryStore.h"
 #include "platform/Utf8.h"
 #include "platform/WinReg.h"
@@ -148,10 +150,11 @@ LSTATUS OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, bool create
     if (split != ERROR_SUCCESS) return split;
     std::string path;
     bool created = false;
-    const DWORD rc =
-        create ? store::CreateKey(base.hive, base.path, elements,
-                                  (base.access & KEY_CREATE_SUB_KEY) != 0, &path, &created)
-               : store::OpenKey(base.hive, base.path, elements, &path);
+    // Most creations open a key that exists (every settings read does).
+    DWORD rc = store::CachedOpenKey(base.hive, base.path, elements, &path);
+    if (create && rc != ERROR_SUCCESS)
+      rc = store::CreateKey(base.hive, base.path, elements, (base.access & KEY_CREATE_SUB_KEY) != 0,
+                            &path, &created);
     if (rc != ERROR_SUCCESS) return rc;
     *phkResult = NewHandle(base.hive, path, samDesired);
     if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -212,7 +215,8 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
     if (!(key.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     DWORD type = REG_NONE;
     std::string data;
-    const DWORD rc = store::QueryValue(key.hive, key.path, ValueName(lpValueName), &type, &data);
+    const DWORD rc =
+        store::CachedQueryValue(key.hive, key.path, ValueName(lpValueName), &type, &data);
     if (rc != ERROR_SUCCESS) return rc;
     return PutData(data, type, lpType, lpData, lpcbData);
   });

@@ -1,4 +1,5 @@
 #include "platform/RegistryStore.h"
+#include "platform/RegistryStamp.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -760,6 +761,10 @@ Attempt WriteOnce(const std::string& file, Missing missing, DWORD whenMissing, B
 // damaged again at once is left as it is (no loop of setting aside).
 template <typename Body>
 DWORD RunWrite(Missing missing, DWORD whenMissing, Body body) {
+  // Readers that keep values learn of the change from the stamp.
+  struct Bump {
+    ~Bump() { BumpChangeStamp(); }
+  } bump;
   try {
     const std::string file = StorePath();
     if (file.empty()) return ERROR_ACCESS_DENIED;
@@ -778,13 +783,13 @@ DWORD RunWrite(Missing missing, DWORD whenMissing, Body body) {
   }
 }
 
+}  // namespace
+
 std::string FoldedPath(const std::string& base, const std::vector<std::string>& elements) {
   std::string path = base;
   for (const std::string& e : elements) path = Join(path, FoldName(e));
   return path;
 }
-
-}  // namespace
 
 std::string FoldName(const std::string& name) {
   std::string folded = name;

@@ -2,8 +2,10 @@
 // SQLite store, $XDG_CONFIG_HOME/ostrel/registry.db. Each function is one
 // transaction, callable from any thread or forked process; results are
 // ERROR_* codes. Reads go through a read-only connection kept by the calling
-// thread (values are never cached: each read is a transaction on the file,
-// which SQLite checks for other connections' commits); it is opened afresh
+// thread (no values are kept here: each read is a transaction on the file,
+// which SQLite checks for other connections' commits; RegistryReadCache.h
+// keeps answers above this, and every change bumps RegistryStamp.h's
+// counter once it is over); it is opened afresh
 // after a fork and when the store path changes or comes to name another
 // file or mode. Changes use a connection of their own, as does a read after
 // its thread's exit handlers have run. Names are UTF-8 as the caller gave
@@ -33,6 +35,9 @@ constexpr int kLocalMachine = 2;
 
 // The identity of a name: its ASCII letters upper-cased.
 std::string FoldName(const std::string& name);
+
+// The folded path of the key base\elements.
+std::string FoldedPath(const std::string& base, const std::vector<std::string>& elements);
 
 // The store file for the current environment; empty when no folder is known.
 std::string StorePath();

@@ -62,27 +62,28 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
     if (text.size() < 2 || text.back() != L']') return false;
     return ParseIpv6(text.substr(1, text.size() - 2), host);
   }
-  // The usual host, ASCII without escapes or A-labels, maps to itself
-  // lower-cased: checked and written in one pass each, with no IDNA.
+  // The usual host, ASCII without escapes or A-labels ("xn--" at the start
+  // of a label), maps to itself lower-cased: checked and written in one
+  // pass (an address may hold a host of 64k characters, cracked several
+  // times per scan), with no IDNA.
   bool plain = !text.empty();
-  for (wchar_t c : text) {
+  std::wstring ascii;
+  ascii.resize(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
     if (ostrel::platform::IsNegativeChar(c) || c >= 0x80 || c == L'%') {
       plain = false;
       break;
     }
     if (IsForbidden(c)) return false;  // escapes aside, decoding would leave it
-  }
-  // An A-label ("xn--" at the start of a label) is checked by IDNA.
-  for (std::size_t start = 0; plain && start <= text.size();) {
-    const std::wstring_view label = text.substr(start, text.find(L'.', start) - start);
-    plain = !(label.size() >= 4 && (label[0] | 0x20) == L'x' && (label[1] | 0x20) == L'n' &&
-              label[2] == L'-' && label[3] == L'-');
-    start += label.size() + 1;
+    if ((c | 0x20) == L'x' && (i == 0 || text[i - 1] == L'.') && text.size() - i >= 4 &&
+        (text[i + 1] | 0x20) == L'n' && text[i + 2] == L'-' && text[i + 3] == L'-') {
+      plain = false;
+      break;
+    }
+    ascii[i] = c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
   }
   if (plain) {
-    std::wstring ascii(text);
-    for (wchar_t& c : ascii)
-      if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
     if (EndsInNumber(ascii)) return ParseIpv4(ascii, host);
     *host = std::move(ascii);
     return true;
@@ -92,7 +93,7 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
   // (a decoded %00 among them) refuses the host before any label is mapped.
   for (wchar_t c : domain)
     if (c < 0x80 && IsForbidden(c)) return false;
-  std::wstring ascii;
+  ascii.clear();
   if (!DomainToAscii(domain, &ascii)) return false;
   if (ascii.empty()) return false;
   for (wchar_t c : ascii)

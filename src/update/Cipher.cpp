@@ -1,5 +1,7 @@
 #include "update/Cipher.h"
 
+#include <array>
+
 namespace {
 
 // The cipher's only secret: 994 printable characters, used as they stand.
@@ -67,12 +69,30 @@ CDecrypt::CDecrypt(const std::string& container) : m_valid(false) {
     m_valid = container[0] == '\0';
     return;
   }
-  m_result.reserve(n - 1);
+  // DecryptByte, with what depends on the key position looked up once per
+  // position: lists run to megabytes, and each load deciphers them whole.
+  struct Position {
+    unsigned rotation;
+    BYTE mask;  // the key's part of MixKey
+  };
+  static const std::array<Position, kKeyLength> positions = [] {
+    std::array<Position, kKeyLength> table{};
+    for (std::size_t j = 0; j < kKeyLength; ++j) {
+      const BYTE k = GetKeyByte(j);
+      const unsigned r = RotationOf(j);
+      table[j] = {r, static_cast<BYTE>(k ^ RotateLeft(k, r) ^ RotateRight(k, r))};
+    }
+    return table;
+  }();
+  m_result.resize(n - 1);
+  char* out = &m_result[0];
   BYTE sum = 0;
-  for (std::size_t i = 0; i + 1 < n; ++i) {
+  for (std::size_t i = 0, j = 0; i + 1 < n; ++i, j = j + 1 == kKeyLength ? 0 : j + 1) {
     const BYTE e = static_cast<BYTE>(container[i]);
     sum = static_cast<BYTE>(sum + e);
-    m_result += static_cast<char>(DecryptByte(e, i));
+    const unsigned r = positions[j].rotation;  // 1 to 7
+    const BYTE rotated = static_cast<BYTE>((e >> r) | (e << (8 - r)));
+    out[i] = static_cast<char>(rotated ^ positions[j].mask ^ static_cast<BYTE>(i & 0xFF));
   }
   m_valid = static_cast<BYTE>(container[n - 1]) == sum;
 }

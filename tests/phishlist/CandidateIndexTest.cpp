@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/Database.h"
+#include "common/ListShapes.h"
 #include "phishlist/LiteralAnalysis.h"
 #include "phishlist/PhishListEntries.h"
 
@@ -179,6 +181,11 @@ TEST(CandidateIndexTest, LiteralsDerivedFromPatterns) {
       {L"\\.php\\?acct=", true, ".php?acct="},
       {L"(a|b)c|de", true, "ac\nbc\nde"},
       {L".*", true, ""},
+      // More clauses, each of long atoms only, after the best one.
+      {L"login.*verify.*97180", true, "verify\tlogin\t97180"},
+      {L"^secure-[0-9]{2,4}-login471\\.com/", true, "-login471.com/\tsecure-"},
+      {L"(paypal|paypa11)-x[0-9]*\\.bank\\.", true, "paypal-x\npaypa11-x\t.bank."},
+      {L"a.b.c.verify", true, "verify"},
       {L"evil|", true, ""},
       {L"^\\d+$", true, ""},
       {L"(?=evil)evil", false, ""},
@@ -196,6 +203,46 @@ TEST(CandidateIndexTest, LiteralsDerivedFromPatterns) {
     EXPECT_EQ(r.understood, row.understood) << row.pattern;
     EXPECT_EQ(r.literals, row.literals) << row.pattern;
   }
+}
+
+// The analysis keeps what it found for outermost groups, by their text, to
+// reuse in later patterns: what a pattern gives must not depend on which
+// patterns came before. Patterns made of a few shared groups (tricky ones
+// among them: parentheses inside brackets, escaped, unbalanced, nested) are
+// analysed in one order on one thread and in the reverse order on another.
+TEST(CandidateIndexTest, AnalysesDoNotDependOnThePatternsBefore) {
+  Generator gen(11);
+  std::vector<std::wstring> groups = {L"([)]a|b)", L"(\\)x|\\(y)", L"(a(b)", L"((ab)|c)d)",
+                                      L"([^)]+\\))", L"(x\\()", L"(abc)"};
+  for (int i = 0; i < 300; ++i) {
+    const std::wstring inner = i % 3 ? gen.Pattern().pattern : gen.Soup();
+    groups.push_back(L"(" + inner + L")" + (i % 4 ? L"" : L"?"));
+  }
+  std::vector<std::wstring> patterns;
+  for (int i = 0; i < 6000; ++i) {
+    std::wstring p;
+    for (unsigned n = 1 + gen.Roll(3); n > 0; --n)
+      p += groups[gen.Roll(static_cast<unsigned>(groups.size()))] + gen.Word();
+    patterns.push_back(p);
+  }
+  const auto analyse = [&patterns](bool reverse) {
+    std::vector<std::string> results(patterns.size());
+    std::thread([&] {
+      for (std::size_t k = 0; k < patterns.size(); ++k) {
+        const std::size_t i = reverse ? patterns.size() - 1 - k : k;
+        const CLiteralAnalysis::Result r = CLiteralAnalysis::Analyse(patterns[i]);
+        results[i] = (r.understood ? "+" : "-") + r.literals;
+      }
+    }).join();
+    return results;
+  };
+  const std::vector<std::string> forward = analyse(false), backward = analyse(true);
+  int understood = 0;
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    EXPECT_EQ(forward[i], backward[i]) << patterns[i];
+    understood += forward[i][0] == '+';
+  }
+  EXPECT_GT(understood, 1000);
 }
 
 // Entries of understood patterns are compiled at first use, so the load
@@ -247,5 +294,26 @@ TEST(CandidateIndexTest, IndexedLookupsDecideAsTheWalkOverEveryEntry) {
     for (int i = 0; i < 100; ++i)  // any character, appended one by one
       list.AddEntry(list.ParseLine(L"b " + pool[gen.Roll(1500)].pattern));
     compare(list, "added to");
+  }
+}
+
+// Lists where thousands of entries share the words the index could key on:
+// hits, near misses (one literal changed) and well-known sites decide as
+// the walk does, and the hits are hits.
+TEST(CandidateIndexTest, ListsOfFeedShapesDecideAsTheWalk) {
+  for (const auto& shaped : {ostrel::test::HardShapedList(6000, 11), ostrel::test::FeedShapedList(3000, 12)}) {
+    CPhishListEntries list;
+    Load(list, shaped.text);
+    ASSERT_EQ(list.GetCount(), shaped.lines);
+    std::size_t hits = 0;
+    for (const auto* addresses : {&shaped.hits, &shaped.nearMisses, &shaped.clean}) {
+      for (const std::wstring& address : *addresses) {
+        const CUri uri(address);
+        const long indexed = list.FindIndex(uri);
+        ASSERT_EQ(indexed, list.FindIndexLinear(uri)) << address;
+        hits += addresses == &shaped.hits && indexed >= 0;
+      }
+    }
+    EXPECT_EQ(hits, shaped.hits.size());
   }
 }

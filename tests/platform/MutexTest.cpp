@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "common/ChildProcess.h"
@@ -138,4 +139,42 @@ TEST(MutexTest, TheMutexOfAThreadThatEndedIsAbandonedBeforeItsHandleIsSignalled)
   g_holdExit = false;
   EXPECT_TRUE(ReleaseMutex(m));
   for (HANDLE h : {m, thread}) EXPECT_TRUE(CloseHandle(h));
+}
+
+namespace {
+
+struct ForkingThread {
+  HANDLE mutex;
+  std::unique_ptr<ChildProcess> child;
+};
+
+// Takes and gives back the mutex, then forks a child that takes it, and
+// ends once the child owns it.
+DWORD WINAPI ForkAChildOwner(LPVOID context) {
+  auto* self = static_cast<ForkingThread*>(context);
+  if (WaitForSingleObject(self->mutex, 0) != WAIT_OBJECT_0 || !ReleaseMutex(self->mutex)) return 1;
+  self->child = std::make_unique<ChildProcess>([m = self->mutex](ChildProcess& child) -> int {
+    std::uint32_t go = 0;
+    if (WaitForSingleObject(m, 0) != WAIT_OBJECT_0 || !child.Send(1) || !child.Receive(&go))
+      return 10;
+    return ReleaseMutex(m) ? 0 : 11;
+  });
+  return Next(*self->child) == 1 ? 0 : 2;
+}
+
+}  // namespace
+
+// A child forked by a thread owns what it takes as itself, not as the
+// thread that forked it: that thread's end abandons nothing of the child's.
+TEST(MutexTest, AChildForkedByAThreadOwnsItsMutexesAsItself) {
+  ForkingThread forking{CreateMutexW(nullptr, FALSE, L"ostrel-test-forked-owner"), nullptr};
+  HANDLE thread = CreateThread(nullptr, 0, ForkAChildOwner, &forking, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  EXPECT_TRUE(GetExitCodeThread(thread, &code) && code == 0);
+  ASSERT_TRUE(forking.child && forking.child->Send(1));
+  EXPECT_EQ(forking.child->Wait(), 0);
+  EXPECT_EQ(WaitForSingleObject(forking.mutex, 0), WAIT_OBJECT_0);  // given back, not abandoned
+  EXPECT_TRUE(ReleaseMutex(forking.mutex));
+  EXPECT_TRUE(CloseHandle(thread) && CloseHandle(forking.mutex));
 }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ChildProcess.h"
@@ -172,9 +175,12 @@ TEST(Registry, StoreIsPrivateAndReadsCreateNothing) {
 
 // A store folder or file that another user owns or may write to, or a link
 // in their place, could feed the filter its settings: every call is refused,
-// nothing is written, and standard error says why.
+// nothing is written, and standard error says why. A value read before is
+// still answered from memory while only the folder changed (the file is
+// the same, unchanged, and only its owner can write it).
 TEST(Registry, RefusesAStoreOtherUsersCouldChange) {
   ASSERT_EQ(ERROR_SUCCESS, Set(kUser, L"V", L"v"));
+  ASSERT_EQ("v", Text(kUser, L"V"));
   const std::string sound = ReadFileBytes(StoreFile()), moved = TestRoot() + "/moved";
   const uid_t self = geteuid(), other = self == 0 ? 65534 : self;  // only root gives files away
   const struct {
@@ -197,9 +203,11 @@ TEST(Registry, RefusesAStoreOtherUsersCouldChange) {
       ASSERT_EQ(0, chmod(c.path.c_str(), c.mode));
       ASSERT_EQ(0, chown(c.path.c_str(), c.owner, static_cast<gid_t>(-1)));
     }
-    const std::string said = StderrOf([] {
+    const std::wstring unread = L"Unread" + std::to_wstring(&c - cases);
+    const std::string said = StderrOf([&] {
       HKEY key;
-      EXPECT_EQ("<error 5>", Text(kUser, L"V"));
+      EXPECT_EQ(c.path == StoreFolder() ? "v" : "<error 5>", Text(kUser, L"V")) << c.says;
+      EXPECT_EQ("<error 5>", Text(kUser, unread)) << c.says;
       EXPECT_EQ(ERROR_ACCESS_DENIED, Set(kUser, L"V", L"fed"));
       EXPECT_EQ(ERROR_ACCESS_DENIED, CreateKey(kUser, L"K", &key));
       EXPECT_EQ(ERROR_ACCESS_DENIED, CheckRegistryStore());
@@ -339,6 +347,129 @@ TEST(Registry, KeptConnectionsSeeEveryCommit) {
     ASSERT_TRUE(turn(round) == ERROR_SUCCESS && child.Send(round));
   }
   EXPECT_EQ(0, child.Wait());
+}
+
+// ---- Reads answered from memory ----
+
+// A change by any process, this one, its parent or a child, shows at the
+// next read, through handles opened before it and by name.
+TEST(Registry, ReadsSeeEveryChangeOfAnyProcessAtTheNextRead) {
+  HKEY key = Create(kUser, L"Seen"), opened = kBogusKey;
+  ASSERT_EQ(ERROR_SUCCESS, Set(key, L"Value", L"1"));
+  EXPECT_EQ("1", Text(key, L"Value"));
+  EXPECT_EQ("1", Text(key, L"VALUE"));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(kUser, L"Seen", 0, KEY_READ, &opened));
+  RegCloseKey(opened);
+  // The child starts with all this process has read.
+  ChildProcess child([key](ChildProcess& self) -> int {
+    std::uint32_t step = 0;
+    if (Text(key, L"Value") != "1" || Set(key, L"Value", L"2") || !self.Send(1)) return 10;
+    if (!self.Receive(&step) || Text(key, L"Value") != "3") return 11;
+    if (RegDeleteValueW(key, L"Value") || !self.Send(2) || !self.Receive(&step)) return 12;
+    return RegDeleteTreeW(kUser, L"Seen") || !self.Send(3) ? 13 : 0;
+  });
+  std::uint32_t step = 0;
+  ASSERT_TRUE(child.Receive(&step));
+  EXPECT_EQ("2", Text(key, L"Value"));
+  ASSERT_TRUE(Set(key, L"vALUE", L"3") == ERROR_SUCCESS && child.Send(0));
+  ASSERT_TRUE(child.Receive(&step));
+  EXPECT_EQ("<error 2>", Text(key, L"Value"));
+  ASSERT_TRUE(child.Send(0) && child.Receive(&step));
+  EXPECT_EQ("<error 1018>", Text(key, L"Value"));  // the key is gone
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(kUser, L"Seen", 0, KEY_READ, &opened));
+  EXPECT_EQ(0, child.Wait());
+  RegCloseKey(key);
+}
+
+// What other programs or people do to the store file shows at the next read
+// too: rewritten in place (with older content of the same size), replaced,
+// removed; and another environment names another store.
+TEST(Registry, AStoreFileChangedOtherwiseIsReadAfresh) {
+  ASSERT_EQ(ERROR_SUCCESS, Set(kUser, L"V", L"old"));
+  const std::string old = ReadFileBytes(StoreFile());
+  ASSERT_EQ(ERROR_SUCCESS, Set(kUser, L"V", L"new"));
+  const std::string current = ReadFileBytes(StoreFile());
+  EXPECT_EQ(old.size(), current.size());
+  EXPECT_EQ("new", Text(kUser, L"V"));
+  ASSERT_TRUE(WriteFileBytes(StoreFile(), old));
+  EXPECT_EQ("old", Text(kUser, L"V"));
+
+  const std::string replacement = TestRoot() + "/replacement";
+  ASSERT_TRUE(WriteFileBytes(replacement, current));
+  ASSERT_EQ(0, chmod(replacement.c_str(), 0600) + rename(replacement.c_str(), StoreFile().c_str()));
+  EXPECT_EQ("new", Text(kUser, L"V"));
+  ASSERT_EQ(0, unlink(StoreFile().c_str()));
+  EXPECT_EQ("<error 2>", Text(kUser, L"V"));
+
+  const std::string saved = std::getenv("XDG_CONFIG_HOME");
+  ASSERT_EQ(ERROR_SUCCESS, Set(kUser, L"V", L"first"));
+  EXPECT_EQ("first", Text(kUser, L"V"));
+  ASSERT_EQ(0, setenv("XDG_CONFIG_HOME", (TestRoot() + "/other").c_str(), 1));
+  EXPECT_EQ("<error 2>", Text(kUser, L"V"));
+  ASSERT_EQ(ERROR_SUCCESS, Set(kUser, L"V", L"second"));
+  EXPECT_EQ("second", Text(kUser, L"V"));
+  ASSERT_EQ(0, setenv("XDG_CONFIG_HOME", saved.c_str(), 1));
+  EXPECT_EQ("first", Text(kUser, L"V"));
+}
+
+// Readers racing a writer in another process never go back to an older
+// value, and once the writer is done they all find its last value, or
+// whether its key is there (a key look-up is kept on the change counter
+// alone; value reads, which also look at the file, are raced apart so as
+// not to hide it): no read that began before a change may be kept as if
+// it came after.
+TEST(Registry, ReadersRacingAWriterEndOnItsLastValue) {
+  constexpr int kWrites = 150;  // even: the key is deleted last
+  ASSERT_EQ(ERROR_SUCCESS, Set(kUser, L"N", L"0"));
+  for (const bool keys : {true, false}) {
+    ChildProcess writer([keys](ChildProcess& self) -> int {
+      std::uint32_t go = 0;
+      if (!self.Receive(&go)) return 10;
+      for (int i = 1; i <= kWrites; ++i) {
+        HKEY made = nullptr;
+        if (!keys && Set(kUser, L"N", std::to_wstring(i)) != ERROR_SUCCESS) return 11;
+        if (keys && (i % 2 ? CreateKey(kUser, L"K", &made) || RegCloseKey(made)
+                           : RegDeleteTreeW(kUser, L"K")))
+          return 12;
+      }
+      return 0;
+    });
+    std::atomic<bool> done{false};
+    std::atomic<int> backwards{0}, failed{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+      readers.emplace_back([&] {
+        for (long last = 0; !done.load();) {
+          HKEY key = nullptr;
+          if (keys) {
+            if (RegOpenKeyExW(kUser, L"K", 0, KEY_READ, &key) == ERROR_SUCCESS) RegCloseKey(key);
+            continue;
+          }
+          const std::string text = Text(kUser, L"N");
+          char* end = nullptr;
+          const long n = std::strtol(text.c_str(), &end, 10);
+          failed += text.empty() || *end;
+          backwards += n < last;
+          last = std::max(last, n);
+        }
+      });
+    }
+    ASSERT_TRUE(writer.Send(1));
+    EXPECT_EQ(0, writer.Wait(60000));
+    done = true;
+    for (std::thread& reader : readers) reader.join();
+    EXPECT_EQ(0, backwards.load());
+    EXPECT_EQ(0, failed.load());
+    const auto lastSeen = [keys] {
+      HKEY key = nullptr;
+      if (keys)
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(kUser, L"K", 0, KEY_READ, &key));
+      else
+        EXPECT_EQ(std::to_string(kWrites), Text(kUser, L"N"));
+    };
+    for (int r = 0; r < 2; ++r) std::thread(lastSeen).join();
+    lastSeen();
+  }
 }
 
 }  // namespace

@@ -76,6 +76,10 @@ TEST(UriTest, TheScanSeesTheHostTheBrowserContacts) {
       {L"http://evil%00.test/", L"", L"evil%00.test/"},
       {L"http://evil.test:99999/", L"", L"evil.test:99999/"},
       {L"http://foo.123/", L"", L"foo.123/"},
+      // An A-label in any label goes to IDNA, which refuses a bad one.
+      {L"http://xn--.example/", L"", L"xn--.example/"},
+      {L"http://a.b.XN--.example/", L"", L"a.b.XN--.example/"},
+      {L"http://a.xn--bcher-kva.example/", L"a.xn--bcher-kva.example", L"a.xn--bcher-kva.example/"},
   };
   for (const auto& [address, host, subject] : rows) {
     SCOPED_TRACE(address);
