@@ -21,7 +21,9 @@ struct UnsafeTable {
 };
 constexpr UnsafeTable kUnsafe;  // ASCII, from a table: this runs for every character
 
-bool IsUnsafe(wchar_t c) { return ostrel::platform::IsNegativeChar(c) || c >= 0x7F || kUnsafe.unsafe[c]; }
+bool IsUnsafe(wchar_t c) {
+  return ostrel::platform::IsNegativeChar(c) || c >= 0x7F || kUnsafe.unsafe[c];
+}
 
 void AppendByte(std::wstring& out, unsigned byte) {
   static const wchar_t kHex[] = L"0123456789ABCDEF";

@@ -51,7 +51,9 @@ struct ForbiddenTable {
 };
 constexpr ForbiddenTable kForbidden;
 
-bool IsForbidden(wchar_t c) { return ostrel::platform::IsNegativeChar(c) || (c < 0x80 && kForbidden.forbidden[c]); }
+bool IsForbidden(wchar_t c) {
+  return ostrel::platform::IsNegativeChar(c) || (c < 0x80 && kForbidden.forbidden[c]);
+}
 
 bool IsLabelSeparator(wchar_t c) { return c == L'.' || c == 0x3002 || c == 0xFF0E || c == 0xFF61; }
 
