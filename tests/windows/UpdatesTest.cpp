@@ -12,6 +12,7 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/InternetAbort.h"
 #include "support/KernelObjects.h"
 #include "support/TraceCapture.h"
 #include "update/Remote.h"
@@ -150,6 +151,50 @@ TEST(WinInetTest, AnAbortEventSignalledAlreadyFailsTheFirstFetch) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(fetcher.Fetch());
   EXPECT_LT(MillisecondsSince(start), 1000);
+}
+
+// The abort closes the session itself, with its requests, once; the
+// owner's closes afterwards close nothing again, and the session asks the
+// server nothing more.
+TEST(WinInetTest, AnAbortClosesTheSessionOnceForItsOwner) {
+  LoopbackHttpServer server;
+  server.Serve("/md", "DB_VERSION=1\n");
+  HINTERNET session = InternetOpenW(L"test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  ASSERT_NE(session, nullptr);
+  CEvent quit(false, true);
+  ASSERT_TRUE(InternetSetAbortEvent(session, quit.GetHandle()));
+  HINTERNET request =
+      InternetOpenUrlW(session, server.Url("/md").c_str(), nullptr, 0, CRemote::kFlags, 0);
+  ASSERT_NE(request, nullptr);
+  quit.Set();
+  DWORD type = 0, size = sizeof type;
+  EXPECT_TRUE(Eventually([&] {
+    return !InternetQueryOptionW(session, INTERNET_OPTION_HANDLE_TYPE, &type, &size);
+  })) << "the abort closes the session";
+  char byte;
+  DWORD got = 1;
+  EXPECT_FALSE(InternetReadFile(request, &byte, 1, &got));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(InternetOpenUrlW(session, server.Url("/md").c_str(), nullptr, 0, CRemote::kFlags, 0),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+  EXPECT_TRUE(InternetCloseHandle(request));
+  EXPECT_TRUE(InternetCloseHandle(session));
+  EXPECT_EQ(server.Count("/md"), 1);
+}
+
+// No body grows without bound in the browser's update thread: past 16 MiB
+// the read fails, as on every platform.
+TEST(WinInetTest, ABodyOverTheLimitIsAFailedFetch) {
+  LoopbackHttpServer server;
+  server.Serve("/huge", std::string((16u << 20) + 1, 'x'));
+  server.Serve("/large", std::string(1u << 20, 'y'));
+  Fetcher huge(server.Url("/huge"));
+  EXPECT_FALSE(huge.Fetch());
+  Fetcher large(server.Url("/large"));
+  ASSERT_TRUE(large.Fetch());
+  EXPECT_EQ(large.Data().size(), 1u << 20);
 }
 
 TEST(WinUpdateCycleTest, ADownloadIsSavedLoadedAndRecorded) {

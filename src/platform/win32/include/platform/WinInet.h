@@ -5,7 +5,8 @@
 // (they keep a host's case and escapes, take "\" as part of a user name,
 // leave numeric hosts unread). Those two names therefore go to our
 // functions (src/platform/UrlCrack.cpp, UrlCanonicalize.cpp), with the
-// promises written in src/platform/WinInet.h.
+// promises written in src/platform/WinInet.h. Requests are WinINet's,
+// through ours (below).
 #pragma once
 
 #include "platform/WinTypes.h"
@@ -19,3 +20,15 @@ BOOL InternetCrackUrlW(LPCWSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags,
                        URL_COMPONENTSW* lpUrlComponents);
 BOOL InternetCanonicalizeUrlW(LPCWSTR lpszUrl, LPWSTR lpszBuffer, LPDWORD lpdwBufferLength,
                               DWORD dwFlags);
+
+// A session's requests are opened, read and closed through ours, which keep
+// the promises of platform/InternetAbort.h (win32/InternetSession.cpp).
+#define InternetOpenUrlW OstrelInternetOpenUrlW
+#define InternetReadFile OstrelInternetReadFile
+#define InternetCloseHandle OstrelInternetCloseHandle
+
+HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHeaders,
+                           DWORD dwHeadersLength, DWORD dwFlags, DWORD_PTR dwContext);
+BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
+                      LPDWORD lpdwNumberOfBytesRead);
+BOOL InternetCloseHandle(HINTERNET hInternet);
