@@ -91,13 +91,17 @@ void CRegistry::WriteDword(DWORD value, const std::wstring& name, const std::wst
 }
 
 std::wstring CRegistry::ReadString(const std::wstring& name, const std::wstring& key, HKEY root) {
-  // The zero fill ends data stored without a terminator; one unit beyond the
-  // read limit is cleared too, so a full-length value still ends.
+  // The zero fill ends data stored without a terminator. Beyond the read
+  // limit there is room for one unit more, which only a terminator may fill:
+  // Windows stores one the writer did not count after a value, so a value
+  // of the full length must still read.
   BYTE* buffer = ReadBuffer();
-  std::memset(buffer, 0, ReadLimit + 3);
+  std::memset(buffer, 0, ReadLimit + 5);
   DWORD type = REG_SZ;
-  DWORD size = ReadLimit;
+  DWORD size = ReadLimit + 2;
   if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();
+  if (size > ReadLimit && (buffer[ReadLimit - 1] != 0 || buffer[ReadLimit] != 0))
+    RaiseAccessError();  // longer than the limit
   std::size_t units = 0;
   while (buffer[2 * units] != 0 || buffer[2 * units + 1] != 0) ++units;
   const std::wstring result = ostrel::platform::FromUtf16Le(buffer, 2 * units);

@@ -193,9 +193,6 @@ TEST_F(PhishListEngineTest, AddressesAServerReadsAsAListedOneAreBlockedAndShownA
 // A page can queue long addresses; each shape stresses one part of the
 // grammar. bench/UrlBench.cpp shows the cost per address.
 TEST_F(PhishListEngineTest, FortyAddressesOf65000CharactersAreScannedWithinSeconds) {
-#ifdef _WIN32
-  GTEST_SKIP() << "over WinINet's URL functions under Wine these take about 20 s, not 3";
-#endif
   CPhishListEngine engine(&browser);
   engine.GetList().EnsureLoaded();
   const std::wstring units[][2] = {{L"http://clean.test/", L"segment/"},
