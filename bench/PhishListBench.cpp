@@ -177,6 +177,37 @@ Loaded LoadList(const Database& db, int runs) {
   return loaded;
 }
 
+double CpuMs(std::clock_t since) {
+  return 1000.0 * static_cast<double>(std::clock() - since) / CLOCKS_PER_SEC;
+}
+
+// Five loads of the hard list, each split into its phases (read: decipher
+// and parse; then putting the entries in place with the index), and the
+// heap the loaded list holds per entry.
+void LoadPhases(std::size_t entries) {
+  const ostrel::test::ShapedList shaped = ostrel::test::HardShapedList(entries, kSeed + 2);
+  Database db;
+  db.container = CEncrypt(shaped.text).GetResult();
+  db.lines = shaped.lines;
+  std::wistringstream stream = StreamOf(db);
+  for (int i = 0; i < 5; ++i) {
+    const std::size_t heapBefore = mallinfo2().uordblks;
+    auto list = std::make_unique<CPhishListEntries>();
+    std::clock_t start = std::clock();
+    CPhishListEntries::Entries read = CPhishListEntries::ReadEntries(stream);
+    const double readMs = CpuMs(start);
+    const double entryHeap = static_cast<double>(mallinfo2().uordblks - heapBefore);
+    start = std::clock();
+    list->Replace(std::move(read));
+    const double replaceMs = CpuMs(start);
+    const double heap = static_cast<double>(mallinfo2().uordblks - heapBefore);
+    const double count = static_cast<double>(list->GetCount());
+    std::printf("load %.0f ms: read %.0f ms, in place with the index %.0f ms; heap per entry "
+                "%.0f B, %.0f of them the entry's own\n",
+                readMs + replaceMs, readMs, replaceMs, heap / count, entryHeap / count);
+  }
+}
+
 void PrintLookup(const char* what, double position, const Stats& indexed, const Stats& walk) {
   std::printf("  %-10s %9.0f | %8.2f %8.2f %9.1f | %10.1f %10.1f | %8.0fx\n", what, position,
               indexed.median, indexed.p99, indexed.max, walk.median, walk.p99,
@@ -192,7 +223,7 @@ void PrintHostRules(CPhishListEntries& list) {
     const CPhishListItem* entry = list.GetEntry(i);
     if (entry->GetKind() != LIST_KIND_BLACK && entry->GetKind() != LIST_KIND_GREY) continue;
     ++considered;
-    if (HostRuleOf(entry->GetUriObject()->GetUri())) ++rules;
+    if (HostRuleOf(entry->GetPattern())) ++rules;
   }
   std::printf("  host rules: %zu of %zu black and grey entries, derived in %.1f ms\n", rules,
               considered, Ms(Clock::now() - start));
@@ -408,11 +439,7 @@ int main(int argc, char** argv) {
   for (const std::string& a : args)
     if (a.rfind("rows=", 0) == 0) g_rows = a.substr(5);
   if (has("loads")) {  // for a profiler: the loads of the hard list alone
-    const ostrel::test::ShapedList shaped = ostrel::test::HardShapedList(100000, kSeed + 2);
-    Database db;
-    db.container = CEncrypt(shaped.text).GetResult();
-    db.lines = shaped.lines;
-    std::printf("load %.0f ms\n", LoadList(db, 5).loadMs);
+    LoadPhases(has("1m") ? 1000000 : 100000);
     return 0;
   }
   if (has("shapes")) {

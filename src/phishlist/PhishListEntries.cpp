@@ -14,9 +14,7 @@
 
 namespace {
 
-std::wstring TextOf(const CPhishListItem& entry) {
-  return entry.GetUriObject() ? entry.GetUriObject()->GetUri() : std::wstring();
-}
+std::wstring TextOf(const CPhishListItem& entry) { return entry.GetPattern(); }
 
 // The entry that decides for uri, given search(subject), the first entry
 // matching a subject (-1 for none): the one for the address as a server
@@ -33,23 +31,6 @@ long Deciding(const CUri& uri, Search search, KindAt kindAt) {
   const long raw = search(subject);
   return raw >= 0 ? raw : index;
 }
-
-// Reads a text in place: a string stream would copy it.
-class TextBuffer : public std::wstreambuf {
- public:
-  explicit TextBuffer(std::wstring& text) { setg(&text[0], &text[0], &text[0] + text.size()); }
-
- protected:
-  pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode) override {
-    const off_type base = dir == std::ios::beg ? 0 : dir == std::ios::cur ? gptr() - eback() : egptr() - eback();
-    return seekpos(pos_type(base + off), std::ios::in);
-  }
-  pos_type seekpos(pos_type pos, std::ios::openmode) override {
-    if (pos < 0 || pos > egptr() - eback()) return pos_type(off_type(-1));
-    setg(eback(), eback() + pos, egptr());
-    return pos;
-  }
-};
 
 }  // namespace
 
@@ -226,10 +207,8 @@ void CPhishListEntries::Load(std::wistream& stream) {
 }
 
 CPhishListEntries::Entries CPhishListEntries::ReadEntries(std::wistream& stream) {
-  std::wstring plain = Decipher(stream);
-  TextBuffer buffer(plain);
-  std::wistream text(&buffer);
-  CTextReader reader(text);
+  const std::string plain = Decipher(stream);
+  CTextReader reader(plain.data(), plain.size());
   Entries entries;
   std::wstring line;
   while (reader.ReadLine(line, false, false)) {
@@ -250,9 +229,14 @@ void CPhishListEntries::Replace(Entries entries) {
   TraceMessage(L"Memory resident list loaded and ready\r\n");
 }
 
-std::wstring CPhishListEntries::DecryptStream(std::wistream& stream) { return Decipher(stream); }
+std::wstring CPhishListEntries::DecryptStream(std::wistream& stream) {
+  const std::string plain = Decipher(stream);
+  // Each byte one character (Latin-1).
+  const auto* first = reinterpret_cast<const unsigned char*>(plain.data());
+  return std::wstring(first, first + plain.size());
+}
 
-std::wstring CPhishListEntries::Decipher(std::wistream& stream) {
+std::string CPhishListEntries::Decipher(std::wistream& stream) {
   stream.clear();
   stream.seekg(0);
   std::string bytes;
@@ -267,11 +251,9 @@ std::wstring CPhishListEntries::Decipher(std::wistream& stream) {
     if (!stream) break;
   }
   if (!stream.eof()) CException::Raise(L"Error decrypting phish database", 0);
-  const CDecrypt plain(bytes);
-  if (!plain.IsValid()) return std::wstring();
-  // Each byte one character (Latin-1), widened in one pass.
-  const auto* first = reinterpret_cast<const unsigned char*>(plain.GetResult().data());
-  return std::wstring(first, first + plain.GetLength());
+  CDecrypt plain(bytes);
+  if (!plain.IsValid()) return std::string();
+  return plain.TakeResult();
 }
 
 void CPhishListEntries::AddLine(std::wstring line) {
@@ -297,7 +279,7 @@ std::unique_ptr<CPhishListItem> CPhishListEntries::ParseFields(const std::wstrin
     const std::size_t start = line.find_first_not_of(L' ', pos);
     if (start == std::wstring::npos) break;
     const std::size_t end = line.find(L' ', start);
-    fields[found++] = line.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    fields[found++].assign(line, start, end == std::wstring::npos ? std::wstring::npos : end - start);
     pos = end;
   }
   if (found < 2) {
@@ -307,9 +289,9 @@ std::unique_ptr<CPhishListItem> CPhishListEntries::ParseFields(const std::wstrin
   entry->SetKindFromChar(fields[0][0]);
   TraceMessage(L"Adding regex to database: %s", fields[1].c_str());
   try {
-    entry->SetPattern(fields[1]);
+    entry->SetPattern(std::move(fields[1]));
   } catch (const boost::regex_error& e) {
-    TraceMessage(L"Bad regex: %s", fields[1].c_str());
+    TraceMessage(L"Bad regex: %s", entry->GetPattern().c_str());
     if (rejection) {
       const std::wstring what = ostrel::platform::FromUtf8(e.what());
       *rejection = e.code() == boost::regex_constants::error_size

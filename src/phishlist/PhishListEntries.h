@@ -116,5 +116,6 @@ class CPhishListEntries {
   bool m_indexStale = false;   // the entries changed since it was built
 
   void RebuildIndexIfStale();
-  static std::wstring Decipher(std::wistream& stream);
+  // The plain bytes of the stream; empty when the checksum fails.
+  static std::string Decipher(std::wistream& stream);
 };

@@ -2,6 +2,8 @@
 
 #include <boost/iterator/iterator_adaptor.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "phishlist/LiteralAnalysis.h"
@@ -18,6 +20,21 @@ class SubjectIterator : public boost::iterator_adaptor<SubjectIterator, const wc
   SubjectIterator() = default;
   explicit SubjectIterator(const wchar_t* p) : iterator_adaptor(p) {}
 };
+
+// Whether text ends in what could be a hash-key marker, "(key)" or
+// "(key)/" with a key of 64 hexadecimal digits: only such a text can hold
+// another text as a CUri (CUri cuts a marker that verifies).
+bool MayEndInHashKey(const std::wstring& text) {
+  constexpr std::size_t kKeyDigits = 64;
+  std::size_t end = text.size();
+  if (end > 0 && text[end - 1] == L'/') --end;
+  if (end < kKeyDigits + 2 || text[end - 1] != L')' || text[end - kKeyDigits - 2] != L'(')
+    return false;
+  return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(end - kKeyDigits - 1),
+                     text.begin() + static_cast<std::ptrdiff_t>(end - 1), [](wchar_t c) {
+                       return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+                     });
+}
 
 constexpr std::ptrdiff_t kBaseStates = 10000;
 constexpr std::ptrdiff_t kStatesPerCharacter = 6;
@@ -83,7 +100,20 @@ wchar_t CPhishListItem::GetKindChar() const {
   }
 }
 
-const CUri* CPhishListItem::GetUriObject() const { return m_uri.get(); }
+const CUri* CPhishListItem::GetUriObject() const {
+  if (!m_uri && m_set) m_uri = std::make_unique<CUri>(GetPattern());
+  return m_uri.get();
+}
+
+std::wstring CPhishListItem::GetPattern() const {
+  if (m_wide) {
+    std::wstring text(m_text.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(&text[0], m_text.data(), m_text.size());
+    return text;
+  }
+  const auto* first = reinterpret_cast<const unsigned char*>(m_text.data());
+  return std::wstring(first, first + m_text.size());
+}
 
 const boost::wregex& CPhishListItem::GetRegex() const {
   CompileIfPending();
@@ -96,7 +126,7 @@ void CPhishListItem::CompileIfPending() const {
   if (!m_pending) return;
   m_pending = false;
   try {
-    m_regex.assign(m_uri->GetUri(), boost::regex_constants::perl | boost::regex_constants::icase);
+    m_regex.assign(GetPattern(), boost::regex_constants::perl | boost::regex_constants::icase);
   } catch (const std::exception& e) {
     // Understood patterns compile (the analysis accepts only what the
     // library does); should one not, it matches nothing.
@@ -104,20 +134,30 @@ void CPhishListItem::CompileIfPending() const {
   }
 }
 
-void CPhishListItem::SetPattern(const std::wstring& text) {
+void CPhishListItem::SetPattern(std::wstring text) {
+  m_uri.reset();
+  if (MayEndInHashKey(text)) {  // then the CUri says what it holds
+    m_uri = std::make_unique<CUri>(text);
+    text = m_uri->GetUri();
+  }
+  m_wide = std::any_of(text.begin(), text.end(), [](wchar_t c) { return static_cast<unsigned>(c) > 0xFF; });
+  if (m_wide)
+    m_text.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  else
+    m_text.assign(text.begin(), text.end());
+  m_set = true;
   if (text.size() > kMaxPatternLength) {
     throw boost::regex_error("pattern longer than " + std::to_string(kMaxPatternLength) +
                                  " characters",
                              boost::regex_constants::error_size,
                              static_cast<std::ptrdiff_t>(kMaxPatternLength));
   }
-  m_uri = std::make_unique<CUri>(text);
-  const CLiteralAnalysis::Result analysis = CLiteralAnalysis::Analyse(m_uri->GetUri());
-  m_literals = analysis.literals;
+  CLiteralAnalysis::Result analysis = CLiteralAnalysis::Analyse(text);
+  m_literals = std::move(analysis.literals);
   m_regex = boost::wregex();
   m_pending = analysis.understood;
   if (!m_pending)
-    m_regex.assign(m_uri->GetUri(), boost::regex_constants::perl | boost::regex_constants::icase);
+    m_regex.assign(text, boost::regex_constants::perl | boost::regex_constants::icase);
 }
 
 bool CPhishListItem::Matches(const std::wstring& subject) const {

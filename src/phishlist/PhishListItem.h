@@ -1,6 +1,9 @@
 // CPhishListItem: one entry of a phish list: a kind (white, grey, black or
-// none) and a pattern, held as the CUri of its text and compiled once into a
-// case-insensitive Perl-syntax regular expression. The work one search may
+// none) and a pattern, held as the text a CUri of it holds (one byte a
+// character when it can be, as database lines always can; the CUri itself
+// is made at the first GetUriObject: a list of a million entries needs
+// none) and compiled once into a case-insensitive Perl-syntax regular
+// expression. The work one search may
 // cost is bounded (pattern length, matching states), so a hostile entry
 // cannot stall the lookups behind the list's lock. A pattern the literal
 // analysis understands is known to compile and is compiled at its first
@@ -40,6 +43,8 @@ class CPhishListItem {
 
   // The pattern text as a CUri (null before SetPattern); the entry keeps it.
   const CUri* GetUriObject() const;
+  // Its text, as GetUriObject()->GetUri() (empty before SetPattern).
+  std::wstring GetPattern() const;
   // The compiled pattern (compiled now if it was not yet).
   const boost::wregex& GetRegex() const;
   // Literals of which every match contains one ('\n'-separated), for the
@@ -49,10 +54,11 @@ class CPhishListItem {
   // Longest pattern text accepted, in characters.
   static constexpr std::size_t kMaxPatternLength = 512;
 
-  // Holds text as a CUri and reads its GetUri() (CLiteralAnalysis). A
-  // pattern that does not compile raises boost::regex_error to the caller;
-  // so does one longer than kMaxPatternLength, with the code error_size.
-  void SetPattern(const std::wstring& text);
+  // Holds text as a CUri would (less a verified hash-key marker) and reads
+  // it (CLiteralAnalysis). A pattern that does not compile raises
+  // boost::regex_error to the caller; so does one longer than
+  // kMaxPatternLength, with the code error_size.
+  void SetPattern(std::wstring text);
 
   // Whether the pattern occurs anywhere in subject. A search is allowed
   // (10,000 + 6 per subject character) matching states, divided by one per
@@ -66,8 +72,13 @@ class CPhishListItem {
   void CompileIfPending() const;
 
   ListKind m_kind;
-  std::unique_ptr<CUri> m_uri;
-  mutable boost::wregex m_regex;
+  bool m_set = false;              // SetPattern was called
   mutable bool m_pending = false;  // understood, not compiled yet
+  // The pattern: a byte a character (Latin-1) unless m_wide, then the
+  // bytes of its wchar_t characters.
+  std::string m_text;
+  bool m_wide = false;
+  mutable std::unique_ptr<CUri> m_uri;  // of the pattern, made when first asked for
+  mutable boost::wregex m_regex;
   std::string m_literals;
 };

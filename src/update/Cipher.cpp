@@ -62,6 +62,8 @@ const std::string& CEdBase::GetResult() const { return m_result; }
 
 std::size_t CEdBase::GetLength() const { return m_result.size(); }
 
+std::string CEdBase::TakeResult() { return std::move(m_result); }
+
 CDecrypt::CDecrypt(const std::string& container) : m_valid(false) {
   const std::size_t n = container.size();
   if (n == 0) return;

@@ -25,6 +25,9 @@ class CEdBase {
   // The output of the concrete class, as bytes.
   const std::string& GetResult() const;
   std::size_t GetLength() const;
+  // The output moved out, for a reader that keeps it (the object is left
+  // empty).
+  std::string TakeResult();
 
   // Number of characters in the key table.
   static std::size_t GetKeyLength();

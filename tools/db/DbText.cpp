@@ -144,10 +144,10 @@ RuleShare ShareOfRules(CPhishListEntries& list) {
   const std::size_t count = list.GetCount();
   for (std::size_t i = 0; i < count; ++i) {
     const CPhishListItem* entry = list.GetEntry(i);
-    if (!entry || !entry->GetUriObject()) continue;
+    if (!entry) continue;
     if (entry->GetKind() != LIST_KIND_BLACK && entry->GetKind() != LIST_KIND_GREY) continue;
     ++share.considered;
-    if (!HostRuleOf(entry->GetUriObject()->GetUri())) share.withoutRule.push_back(i);
+    if (!HostRuleOf(entry->GetPattern())) share.withoutRule.push_back(i);
   }
   return share;
 }
@@ -160,7 +160,7 @@ Explanation Explain(CPhishListEntries& list, const std::wstring& address) {
   const CPhishListItem* entry = result.index < 0 ? nullptr : list.GetEntry(result.index);
   if (entry) {
     result.kind = entry->GetKind();
-    if (entry->GetUriObject()) result.pattern = entry->GetUriObject()->GetUri();
+    result.pattern = entry->GetPattern();
   }
   return result;
 }

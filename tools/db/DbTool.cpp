@@ -272,7 +272,7 @@ int ReportRules(const std::wstring& dbPath, bool verbose, std::ostream& out, std
     for (std::size_t i : share.withoutRule) {
       const CPhishListItem* entry = list.GetEntry(i);
       out << "  entry " << (i + 1) << " (" << static_cast<char>(entry->GetKindChar())
-          << "): " << Narrow(entry->GetUriObject()->GetUri()) << "\n";
+          << "): " << Narrow(entry->GetPattern()) << "\n";
     }
   }
   return kExitOk;
