@@ -58,11 +58,11 @@ Clause Simplified(Clause clause) {
   return kept;
 }
 
-std::vector<Clause> ClausesOf(const Info& info) {
-  if (!info.exact) return info.clauses;
+std::vector<Clause> ClausesOf(Info info) {
+  if (!info.exact) return std::move(info.clauses);
   for (const std::string& s : info.strings)
     if (s.empty()) return {};  // may match nothing at all
-  return {Simplified(info.strings)};
+  return {Simplified(std::move(info.strings))};
 }
 
 // Longer shortest atom first (fewer chance hits), then fewer atoms.
@@ -83,14 +83,13 @@ const Clause* BestClause(const std::vector<Clause>& clauses) {
   return best;
 }
 
-Info Either(const Info& a, const Info& b) {
+Info Either(Info a, Info b) {
   if (a.exact && b.exact && a.strings.size() + b.strings.size() <= kMaxExactStrings) {
-    Info both = a;
-    for (const std::string& s : b.strings) AddUnique(both.strings, s);
-    return both;
+    for (const std::string& s : b.strings) AddUnique(a.strings, s);
+    return a;
   }
   // (A1 and A2 ...) or (B1 and ...) implies (Ai or Bj) for any i, j.
-  const std::vector<Clause> ca = ClausesOf(a), cb = ClausesOf(b);
+  const std::vector<Clause> ca = ClausesOf(std::move(a)), cb = ClausesOf(std::move(b));
   const Clause* x = BestClause(ca);
   const Clause* y = BestClause(cb);
   if (!x || !y) return kAnything;
@@ -165,6 +164,20 @@ class Sequence {
     m_clauses.insert(m_clauses.end(), part.clauses.begin(), part.clauses.end());
   }
 
+  void Append(Info&& part) {
+    if (part.exact) {
+      Append(static_cast<const Info&>(part));
+      return;
+    }
+    Flush();
+    m_exact = false;
+    if (m_clauses.empty()) {
+      m_clauses = std::move(part.clauses);
+      return;
+    }
+    for (Clause& c : part.clauses) m_clauses.push_back(std::move(c));
+  }
+
   Info Result() {
     if (m_exact) return Info::Exactly(m_many ? std::move(m_tails) : std::vector<std::string>{std::move(m_run)});
     Flush();
@@ -195,7 +208,7 @@ class Sequence {
       Info tail;
       tail.exact = true;
       tail.strings.swap(m_tails);
-      for (Clause& c : ClausesOf(tail)) m_clauses.push_back(std::move(c));
+      for (Clause& c : ClausesOf(std::move(tail))) m_clauses.push_back(std::move(c));
       m_tails.clear();
       m_many = false;
       m_run.clear();
@@ -300,7 +313,7 @@ class Parser {
     Info info = Concatenation(depth);
     while (Peek() == L'|') {
       ++m_pos;
-      info = Either(info, Concatenation(depth));
+      info = Either(std::move(info), Concatenation(depth));
     }
     return info;
   }
@@ -334,13 +347,13 @@ class Parser {
       parsed = Atom(depth, &repeatable);
       if (depth == 0 && m_p[start] == L'(') Groups().Keep(m_p.substr(start, m_pos - start), parsed);
     }
-    const Info& atom = known ? *known : parsed;
+    if (known) parsed = *known;
     unsigned long min = 0, max = 0;
-    if (!Quantifier(&min, &max)) return atom;
+    if (!Quantifier(&min, &max)) return parsed;
     if (!repeatable) throw NotUnderstood();
     if (Peek() == L'?') ++m_pos;  // lazy: the same strings
     if (Peek() == L'+' || Peek() == L'*' || Peek() == L'?' || Peek() == L'{') throw NotUnderstood();
-    return Repeated(atom, min, max);
+    return Repeated(parsed, min, max);
   }
 
   // The kept analysis of the group that starts here, which is then passed;
@@ -568,31 +581,31 @@ CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) 
     return result;
   }
   result.understood = true;
-  std::vector<Clause> clauses = ClausesOf(info);
-  const Clause* best = BestClause(clauses);
-  if (!best) return result;
+  std::vector<Clause> clauses = ClausesOf(std::move(info));
+  if (clauses.empty()) return result;
+  // Best first; of equals the first, as BestClause picks.
+  std::stable_sort(clauses.begin(), clauses.end(), Better);
   const auto append = [&](const Clause& clause) {
     if (!result.literals.empty()) result.literals += '\t';
     for (std::size_t i = 0; i < clause.size(); ++i) {
       if (i) result.literals += '\n';
-      result.literals += clause[i].substr(0, kMaxAtomLength);
+      result.literals.append(clause[i], 0, kMaxAtomLength);
     }
   };
-  std::vector<Clause> chosen = {*best};
-  append(*best);
+  std::vector<const Clause*> chosen = {&clauses[0]};
+  append(clauses[0]);
   // More clauses let the index rule out entries whose best literal many
   // others share; only long atoms, as short ones would be everywhere.
-  std::stable_sort(clauses.begin(), clauses.end(), Better);
   for (const Clause& clause : clauses) {
     if (chosen.size() > kMaxExtraClauses) break;
     if (clause.size() > kMaxExtraClauseAtoms ||
-        std::find(chosen.begin(), chosen.end(), clause) != chosen.end())
+        std::any_of(chosen.begin(), chosen.end(), [&](const Clause* c) { return *c == clause; }))
       continue;
     const bool longEnough = std::all_of(clause.begin(), clause.end(), [](const std::string& atom) {
       return atom.size() >= kMinExtraAtomLength;
     });
     if (!longEnough) continue;
-    chosen.push_back(clause);
+    chosen.push_back(&clause);
     append(clause);
   }
   return result;
