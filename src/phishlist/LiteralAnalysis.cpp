@@ -16,6 +16,7 @@ namespace {
 using Clause = std::vector<std::string>;  // one of these atoms is in every match
 
 constexpr std::size_t kMaxExactStrings = 16;
+constexpr std::size_t kMaxClassMembers = 10;  // a class of more is anything
 constexpr std::size_t kMaxClauseAtoms = 64;
 constexpr int kMaxDepth = 64;
 constexpr unsigned long kMaxRepeat = 1000;
@@ -347,13 +348,13 @@ class Parser {
       parsed = Atom(depth, &repeatable);
       if (depth == 0 && m_p[start] == L'(') Groups().Keep(m_p.substr(start, m_pos - start), parsed);
     }
-    if (known) parsed = *known;
+    const Info& atom = known ? *known : parsed;
     unsigned long min = 0, max = 0;
-    if (!Quantifier(&min, &max)) return parsed;
+    if (!Quantifier(&min, &max)) return known ? Info(*known) : std::move(parsed);
     if (!repeatable) throw NotUnderstood();
     if (Peek() == L'?') ++m_pos;  // lazy: the same strings
     if (Peek() == L'+' || Peek() == L'*' || Peek() == L'?' || Peek() == L'{') throw NotUnderstood();
-    return Repeated(parsed, min, max);
+    return Repeated(atom, min, max);
   }
 
   // The kept analysis of the group that starts here, which is then passed;
@@ -436,8 +437,7 @@ class Parser {
       case L'.':
         return kAnything;
       case L'[':
-        BracketClass();
-        return kAnything;
+        return BracketClass();
       case L'(': {
         if (Peek() == L'?') {
           if (Peek(1) != L':') throw NotUnderstood();
@@ -505,19 +505,44 @@ class Parser {
     return static_cast<wchar_t>(high * 16 + low);
   }
 
-  // A bracket class is one character of some set: only checked here to be
-  // one the library accepts for certain.
-  void BracketClass() {
-    if (Peek() == L'^') ++m_pos;
+  // A bracket class is one character of some set, checked to be one the
+  // library accepts for certain: exactly one of its few members (case
+  // folded), as "[0-9]" in "^10\.1[0-9]\." is, or anything.
+  Info BracketClass() {
+    bool few = Peek() != L'^';  // a negated set is most characters
+    if (!few) ++m_pos;
     if (Peek() == L']') throw NotUnderstood();
+    std::array<bool, 128> member{};  // by folded character
+    std::size_t members = 0;
+    const auto add = [&](wchar_t from, wchar_t to) {
+      if (!few || to - from >= static_cast<wchar_t>(kMaxClassMembers)) {
+        few = false;
+        return;
+      }
+      for (wchar_t m = from; m <= to && few; ++m) {
+        const char folded = CLiteralAnalysis::Fold(m);
+        if (!folded) few = false;
+        else if (!member[static_cast<unsigned char>(folded)]) member[static_cast<unsigned char>(folded)] = true, ++members;
+      }
+      if (members > kMaxClassMembers) few = false;
+    };
+    const auto result = [&] {
+      if (!few) return kAnything;
+      std::vector<std::string> strings;
+      strings.reserve(members);
+      for (std::size_t c = 0; c < member.size(); ++c)
+        if (member[c]) strings.emplace_back(1, static_cast<char>(c));
+      return Info::Exactly(std::move(strings));
+    };
     bool first = true;
     while (true) {
       if (AtEnd()) throw NotUnderstood();
       wchar_t c = m_p[m_pos++];
-      if (c == L']') return;
+      if (c == L']') return result();
       if (c == L'[') throw NotUnderstood();
       if (c == L'-' && (first || Peek() == L']')) {
         first = false;
+        add(c, c);
         continue;
       }
       if (c == L'-') throw NotUnderstood();  // a range without a start, or after a range
@@ -526,16 +551,20 @@ class Parser {
         const wchar_t e = Peek();
         if (e && std::wcschr(L"dDwWsS", e)) {
           ++m_pos;
+          few = false;
           continue;
         }
         if (e == L'x') {
           ++m_pos;
-          HexByte();
+          const wchar_t x = HexByte();
+          add(x, x);
           if (Peek() == L'-' && Peek(1) != L']') throw NotUnderstood();
           continue;
         }
         if (!IsEscapableLiteral(e) && e != L'n' && e != L't') throw NotUnderstood();
         ++m_pos;
+        if (e == L'n' || e == L't') few = false;
+        else add(e, e);
         if (Peek() == L'-' && Peek(1) != L']') throw NotUnderstood();
         continue;
       }
@@ -545,8 +574,11 @@ class Parser {
                               (IsUpper(c) && IsUpper(end));
         if (!sameKind || end < c) throw NotUnderstood();
         m_pos += 2;
+        add(c, end);
         if (Peek() == L'-' && Peek(1) != L']') throw NotUnderstood();
+        continue;
       }
+      add(c, c);
     }
   }
 
