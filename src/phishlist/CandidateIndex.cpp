@@ -33,6 +33,14 @@ std::uint32_t FilterBit(std::uint32_t key) {
   return h ^ (h >> 16);
 }
 
+// Whether the atom's length characters occur at subject, where one of any
+// kind stands for every character.
+bool Occurs(const char* atom, std::size_t length, const char* subject) {
+  for (std::size_t i = 0; i < length; ++i)
+    if (atom[i] != subject[i] && atom[i] != CLiteralAnalysis::kAnyCharacter) return false;
+  return true;
+}
+
 std::size_t PowerOfTwoAtLeast(std::size_t n) {
   std::size_t size = 16;
   while (size < n) size *= 2;
@@ -74,8 +82,8 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
     for (; ids[slot]; slot = (slot + 1) & mask)
       if (atomHashes[ids[slot] - 1] == hash && textOf(ids[slot] - 1) == atom) return ids[slot] - 1;
     const auto id = static_cast<std::uint32_t>(m_atoms.size());
-    m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()),
-                       static_cast<std::uint16_t>(atom.size()), 0, 0});
+    m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()), 0,
+                       static_cast<std::uint8_t>(atom.size()), 0, 0});
     m_text.append(atom.data(), atom.size());
     atomHashes.push_back(hash);
     ids[slot] = id + 1;
@@ -95,19 +103,31 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   std::vector<std::uint32_t> entryBegin = {0};      // per entry, into clauseBegin
   entryBegin.reserve(literals.size() + 1);
   for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
-    const std::string* atoms = literals[entry];
-    if (!atoms || atoms->empty()) m_unfiltered.push_back(entry);
-    const std::string_view text = atoms ? std::string_view(*atoms) : std::string_view();
+    const std::string_view text = literals[entry] ? std::string_view(*literals[entry]) : std::string_view();
+    bool voidClause = false;  // an atom of it requires nothing
     for (std::size_t start = 0; start < text.size();) {
       std::size_t end = text.find_first_of("\n\t", start);
       if (end == std::string_view::npos) end = text.size();
-      const std::string_view atom = text.substr(start, end - start);
-      if (!atom.empty()) clauseAtoms.push_back(intern(atom));
-      const bool clauseEnds = end == text.size() || text[end] == '\t';
-      if (clauseEnds && clauseAtoms.size() > clauseBegin.back())
-        clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
+      // What an atom requires: its characters short of kMaxAtomLength (a
+      // beginning of a required atom is required too), less any of any
+      // kind at its ends.
+      std::string_view atom = text.substr(start, std::min(end - start, CLiteralAnalysis::kMaxAtomLength));
+      const std::size_t first = atom.find_first_not_of(CLiteralAnalysis::kAnyCharacter);
+      if (first == std::string_view::npos) {
+        voidClause = true;
+      } else {
+        atom = atom.substr(first, atom.find_last_not_of(CLiteralAnalysis::kAnyCharacter) + 1 - first);
+        clauseAtoms.push_back(intern(atom));
+      }
+      if (end == text.size() || text[end] == '\t') {
+        if (voidClause) clauseAtoms.resize(clauseBegin.back());
+        if (clauseAtoms.size() > clauseBegin.back())
+          clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
+        voidClause = false;
+      }
       start = end + 1;
     }
+    if (clauseBegin.size() - 1 == entryBegin.back()) m_unfiltered.push_back(entry);  // no clause
     entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
   }
   std::vector<std::uint32_t>().swap(ids);
@@ -157,31 +177,48 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   m_postings.resize(pairs.size());
   for (std::size_t i = 0; i < atomCount; ++i) m_atoms[i].postings = counts[i];
   for (const auto& p : pairs) m_postings[counts[p.first]++] = p.second;
-  m_atoms.push_back({0, 0, 0, static_cast<std::uint32_t>(m_postings.size())});  // end marker
+  m_atoms.push_back({0, 0, 0, 0, static_cast<std::uint32_t>(m_postings.size())});  // end marker
 
+  // Each atom's gram length: four characters it names, or as many as its
+  // longest run of them has (its whole text when shorter).
+  for (std::size_t i = 0; i < atomCount; ++i) {
+    Atom& a = m_atoms[i];
+    const std::string_view text = textOf(static_cast<std::uint32_t>(i));
+    unsigned longest = 0, run = 0;
+    for (char c : text) {
+      run = c == CLiteralAnalysis::kAnyCharacter ? 0 : run + 1;
+      longest = std::max(longest, run);
+    }
+    a.gram = static_cast<std::uint8_t>(std::min(kGram, longest) | (longest < text.size() ? kAnyBit : 0));
+  }
+  // The grams of an atom: at each offset where one of its length holds no
+  // character of any kind.
+  const auto forEachGram = [this](const Atom& a, auto visit) {
+    const unsigned q = a.gram & ~kAnyBit;
+    const char* text = m_text.data() + a.text;
+    for (unsigned o = 0; o + q <= a.length; ++o)
+      if (!(a.gram & kAnyBit) || !std::memchr(text + o, CLiteralAnalysis::kAnyCharacter, q))
+        visit(o, GramKey(text + o, q));
+  };
   // How often each gram occurs among the atoms (hashed, so an estimate
   // from above): each atom is filed under its rarest.
   // (Bounded: a table larger than the caches costs more in faults than
   // its precision saves.)
   std::vector<std::uint32_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 20), 0);
   const std::uint32_t seenMask = static_cast<std::uint32_t>(seen.size() - 1);
-  auto gramAt = [this](const Atom& a, unsigned offset) {
-    return GramKey(m_text.data() + a.text + offset, std::min<unsigned>(kGram, a.length));
-  };
   for (std::size_t i = 0; i < atomCount; ++i)
-    for (unsigned o = 0; o + kGram <= m_atoms[i].length; ++o)
-      ++seen[Hash(gramAt(m_atoms[i], o)) & seenMask];
+    forEachGram(m_atoms[i], [&](unsigned, std::uint32_t key) { ++seen[Hash(key) & seenMask]; });
   std::vector<std::pair<std::uint32_t, std::uint32_t>> filing;  // (key, atom)
   filing.reserve(atomCount);
   for (std::uint32_t i = 0; i < atomCount; ++i) {
     Atom& a = m_atoms[i];
-    std::uint32_t rarest = seen[Hash(gramAt(a, 0)) & seenMask];
-    for (unsigned o = 1; o + kGram <= a.length; ++o) {
-      const std::uint32_t count = seen[Hash(gramAt(a, o)) & seenMask];
-      if (count < rarest) rarest = count, a.anchor = static_cast<std::uint16_t>(o);
-    }
-    filing.emplace_back(gramAt(a, a.anchor), i);
-    m_gramLengths |= 1u << std::min<unsigned>(kGram, a.length);
+    std::uint32_t rarest = UINT32_MAX, rarestKey = 0;
+    forEachGram(a, [&](unsigned o, std::uint32_t key) {
+      const std::uint32_t count = seen[Hash(key) & seenMask];
+      if (count < rarest) rarest = count, rarestKey = key, a.anchor = static_cast<std::uint16_t>(o);
+    });
+    filing.emplace_back(rarestKey, i);
+    m_gramLengths |= 1u << (a.gram & ~kAnyBit);
   }
   std::vector<std::uint32_t>().swap(seen);
 
@@ -247,8 +284,11 @@ void CCandidateIndex::FilteredCandidates(const std::wstring& subject,
     for (std::uint32_t f = slot->first; f < slot->first + slot->count; ++f) {
       const Atom& a = m_atoms[m_filed[f]];
       if (p < a.anchor || p - a.anchor + a.length > folded.size()) continue;
-      if (std::memcmp(folded.data() + p - a.anchor, m_text.data() + a.text, a.length) == 0)
-        atoms.push_back(m_filed[f]);
+      const char* at = folded.data() + p - a.anchor;
+      const char* text = m_text.data() + a.text;
+      const bool occurs = (a.gram & kAnyBit) ? Occurs(text, a.length, at)
+                                             : std::memcmp(at, text, a.length) == 0;
+      if (occurs) atoms.push_back(m_filed[f]);
     }
   };
   constexpr std::uint32_t kWindow = (1u << (7 * kGram)) - 1;

@@ -4,9 +4,11 @@
 // filed under the atoms of its clause that the fewest entries share; its
 // other clauses are checked against the atoms found. One pass over the
 // case-folded subject finds the atoms that occur in it: each atom is filed
-// under its rarest four-character gram (shorter atoms whole), so every
-// position costs a hash probe per gram length in use plus a comparison per
-// atom filed under the gram found there. The entries then tried are those
+// under its rarest four-character gram of characters it names (when it
+// has none, under its rarest among the longest it has), so every position
+// costs a hash probe per gram length in use plus a comparison per atom
+// filed under the gram found there (where an atom has a character of any
+// kind, any character of the subject will do). The entries then tried are those
 // of the atoms found and those without atoms, in list order. A bit filter
 // of the grams in use spares most positions their probe.
 // Built whole from the entries (Build) and read by lookups; not thread-safe,
@@ -51,10 +53,12 @@ class CCandidateIndex {
 
   struct Atom {
     std::uint32_t text;      // offset in m_text
-    std::uint16_t length;
     std::uint16_t anchor;    // offset of the gram it is filed under
+    std::uint8_t length;
+    std::uint8_t gram;       // that gram's length, | kAnyBit when the atom has a character of any kind
     std::uint32_t postings;  // first of its entries in m_postings
   };
+  static constexpr std::uint8_t kAnyBit = 0x80;
   struct Slot {
     std::uint32_t key = 0;    // gram length << 28 | seven bits per character; 0 empty
     std::uint32_t first = 0;  // its atoms: m_filed[first, next slot's first)

@@ -40,13 +40,24 @@ struct Info {
 
 const Info kAnything;
 const Info kEmptyString = Info::Exactly({""});
+// One character of any kind.
+const Info kAnyCharacter = Info::Exactly({std::string(1, CLiteralAnalysis::kAnyCharacter)});
 
 void AddUnique(std::vector<std::string>& set, const std::string& s) {
   if (std::find(set.begin(), set.end(), s) == set.end()) set.push_back(s);
 }
 
-// An alternative that contains another is implied by it: keep the shorter.
+// The alternatives of a clause as atoms: no character of any kind at their
+// ends (a match holds the rest anyway); an alternative that contains
+// another is implied by it: keep the shorter. Empty when an alternative is
+// nothing but such characters: then the clause rules nothing out.
 Clause Simplified(Clause clause) {
+  for (std::string& atom : clause) {
+    const std::size_t first = atom.find_first_not_of(CLiteralAnalysis::kAnyCharacter);
+    if (first == std::string::npos) return {};
+    atom.erase(atom.find_last_not_of(CLiteralAnalysis::kAnyCharacter) + 1);
+    atom.erase(0, first);
+  }
   std::sort(clause.begin(), clause.end(),
             [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
   Clause kept;
@@ -61,16 +72,16 @@ Clause Simplified(Clause clause) {
 
 std::vector<Clause> ClausesOf(Info info) {
   if (!info.exact) return std::move(info.clauses);
-  for (const std::string& s : info.strings)
-    if (s.empty()) return {};  // may match nothing at all
-  return {Simplified(std::move(info.strings))};
+  Clause atoms = Simplified(std::move(info.strings));
+  if (atoms.empty()) return {};  // may match nothing, or anything, at all
+  return {std::move(atoms)};
 }
 
-// Longer shortest atom first (fewer chance hits), then fewer atoms.
+// Heavier lightest atom first (fewer chance hits), then fewer atoms.
 bool Better(const Clause& a, const Clause& b) {
   auto shortest = [](const Clause& c) {
     std::size_t n = std::string::npos;
-    for (const std::string& s : c) n = std::min(n, s.size());
+    for (const std::string& s : c) n = std::min(n, CLiteralAnalysis::Weight(s));
     return n;
   };
   if (shortest(a) != shortest(b)) return shortest(a) > shortest(b);
@@ -126,10 +137,7 @@ class Sequence {
  public:
   // One literal character (0: one that is in no atom).
   void AppendCharacter(char c) {
-    if (!c) {
-      Append(kAnything);
-      return;
-    }
+    if (!c) c = CLiteralAnalysis::kAnyCharacter;
     if (!m_many) {
       m_run += c;
       return;
@@ -203,7 +211,10 @@ class Sequence {
 
   void Flush() {
     if (!m_many) {
-      if (!m_run.empty()) m_clauses.push_back({std::move(m_run)});
+      if (!m_run.empty()) {
+        Clause atoms = Simplified({std::move(m_run)});
+        if (!atoms.empty()) m_clauses.push_back(std::move(atoms));
+      }
       m_run.clear();
     } else {
       Info tail;
@@ -435,7 +446,7 @@ class Parser {
         *repeatable = false;
         return kEmptyString;
       case L'.':
-        return kAnything;
+        return kAnyCharacter;
       case L'[':
         return BracketClass();
       case L'(': {
@@ -464,7 +475,7 @@ class Parser {
 
   static Info Literal(wchar_t c) {
     const char folded = CLiteralAnalysis::Fold(c);
-    if (!folded) return kAnything;
+    if (!folded) return kAnyCharacter;
     return Info::Exactly({std::string(1, folded)});
   }
 
@@ -482,7 +493,7 @@ class Parser {
       case L't':
       case L'r':
       case L'f':
-        return kAnything;
+        return kAnyCharacter;
       case L'b':
       case L'B':
       case L'A':
@@ -527,7 +538,7 @@ class Parser {
       if (members > kMaxClassMembers) few = false;
     };
     const auto result = [&] {
-      if (!few) return kAnything;
+      if (!few) return kAnyCharacter;
       std::vector<std::string> strings;
       strings.reserve(members);
       for (std::size_t c = 0; c < member.size(); ++c)
@@ -604,6 +615,10 @@ char CLiteralAnalysis::Fold(wchar_t c) {
   return IsPrintable(lower) ? static_cast<char>(lower) : 0;
 }
 
+std::size_t CLiteralAnalysis::Weight(const std::string& atom) {
+  return atom.size() - static_cast<std::size_t>(std::count(atom.begin(), atom.end(), kAnyCharacter));
+}
+
 CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) {
   Result result;
   Info info;
@@ -621,7 +636,9 @@ CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) 
     if (!result.literals.empty()) result.literals += '\t';
     for (std::size_t i = 0; i < clause.size(); ++i) {
       if (i) result.literals += '\n';
-      result.literals.append(clause[i], 0, kMaxAtomLength);
+      // A beginning of a required atom is required too.
+      const std::size_t length = clause[i].find_last_not_of(kAnyCharacter, kMaxAtomLength - 1) + 1;
+      result.literals.append(clause[i], 0, length);
     }
   };
   std::vector<const Clause*> chosen = {&clauses[0]};
@@ -634,7 +651,7 @@ CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) 
         std::any_of(chosen.begin(), chosen.end(), [&](const Clause* c) { return *c == clause; }))
       continue;
     const bool longEnough = std::all_of(clause.begin(), clause.end(), [](const std::string& atom) {
-      return atom.size() >= kMinExtraAtomLength;
+      return Weight(atom) >= kMinExtraAtomLength;
     });
     if (!longEnough) continue;
     chosen.push_back(&clause);

@@ -23,7 +23,9 @@ class CLiteralAnalysis {
   struct Result {
     bool understood = false;
     // Clauses separated by '\t', the atoms of a clause by '\n'; a match
-    // contains at least one atom of every clause. The first clause is the
+    // contains at least one atom of every clause. In an atom,
+    // kAnyCharacter stands for one character of any kind (as "." and
+    // classes of many match); an atom begins and ends with others. The first clause is the
     // one with the longest shortest atom; the others (at most
     // kMaxExtraClauses) have no atom shorter than kMinExtraAtomLength, so
     // that checking them costs the index little. Empty when nothing is
@@ -44,4 +46,8 @@ class CLiteralAnalysis {
   static constexpr std::size_t kMaxExtraClauses = 3;
   static constexpr std::size_t kMinExtraAtomLength = 4;
   static constexpr std::size_t kMaxExtraClauseAtoms = 8;
+  // Never a folded character (not printable).
+  static constexpr char kAnyCharacter = '\x7f';
+  // What an atom tells: its characters other than kAnyCharacter.
+  static std::size_t Weight(const std::string& atom);
 };

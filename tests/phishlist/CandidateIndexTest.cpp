@@ -15,6 +15,7 @@
 
 #include "common/Database.h"
 #include "common/ListShapes.h"
+#include "phishlist/CandidateIndex.h"
 #include "phishlist/LiteralAnalysis.h"
 #include "phishlist/PhishListEntries.h"
 
@@ -185,7 +186,15 @@ TEST(CandidateIndexTest, LiteralsDerivedFromPatterns) {
       {L"login.*verify.*97180", true, "verify\tlogin\t97180"},
       {L"^secure-[0-9]{2,4}-login471\\.com/", true, "-login471.com/\tsecure-"},
       {L"(paypal|paypa11)-x[0-9]*\\.bank\\.", true, "paypal-x\npaypa11-x\t.bank."},
-      {L"a.b.c.verify", true, "verify"},
+      // One character of any kind stays in its atom ("\x7f"), not at its ends;
+      // a class of at most ten characters is one of them.
+      {L"a.b.c.verify", true, "a\x7f" "b\x7f" "c\x7f" "verify"},
+      {L"20.231.134.195", true, "20\x7f" "231\x7f" "134\x7f" "195"},
+      {L".[^/]evil\\d[a-z]", true, "evil"},
+      {L"^\\d\\d$", true, ""},
+      {L"^10\\.1[0-9]\\.[0-9]{1,3}/", true,
+       "10.10.\n10.11.\n10.12.\n10.13.\n10.14.\n10.15.\n10.16.\n10.17.\n10.18.\n10.19."},
+      {L"[Kk-]ey[^a]", true, "-ey\nkey"},
       {L"evil|", true, ""},
       {L"^\\d+$", true, ""},
       {L"(?=evil)evil", false, ""},
@@ -258,6 +267,32 @@ TEST(CandidateIndexTest, EveryUnderstoodPatternCompiles) {
         << p;
   }
   EXPECT_GT(understood, 5000);
+}
+
+// Where an atom holds a character of any kind, every character of the
+// subject will do, those that fold to no atom character included; the
+// characters it names still rule subjects out.
+TEST(CandidateIndexTest, CharactersOfAnyKindInAtomsTakeEveryCharacter) {
+  const std::vector<std::wstring> patterns = {L"20.231.134.195", L"^log[^/]n\\.[a-z]ecure-\\d",
+                                              L"10\\.1[0-9]\\.7"};
+  std::vector<std::string> literals;
+  for (const std::wstring& p : patterns) literals.push_back(CLiteralAnalysis::Analyse(p).literals);
+  std::vector<const std::string*> byEntry;
+  for (const std::string& l : literals) byEntry.push_back(&l);
+  CCandidateIndex index;
+  index.Build(byEntry);
+  const auto candidate = [&](const std::wstring& subject) {
+    std::vector<std::size_t> tried;
+    index.FirstMatch(subject, [&](std::size_t e) { return tried.push_back(e), false; });
+    return tried.size() == 1 ? static_cast<long>(tried[0]) : -static_cast<long>(tried.size()) - 1;
+  };
+  for (const wchar_t* subject : {L"20.231.134.195", L"x20\u00e9231\u212a134\x01" L"195/", L"20-231-134-195"})
+    EXPECT_EQ(candidate(subject), 0) << subject;
+  for (const wchar_t* subject : {L"login.secure-7", L"LOG\u00ffN.\u212aECURE-1", L"log/n.secure-1"})
+    EXPECT_EQ(candidate(subject), 1) << subject;
+  EXPECT_EQ(candidate(L"a/10.17.7"), 2);
+  for (const wchar_t* subject : {L"20.231.134.19", L"21.231.134.195", L"login.secure", L"10.1a.7", L"10.177.7"})
+    EXPECT_EQ(candidate(subject), -1) << subject;
 }
 
 TEST(CandidateIndexTest, IndexedLookupsDecideAsTheWalkOverEveryEntry) {
