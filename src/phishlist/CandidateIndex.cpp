@@ -68,33 +68,38 @@ void CCandidateIndex::Clear() {
 void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   Clear();
   // Atoms, each once, and each entry's clauses as lists of atom ids. The
-  // atoms are found by text in an open-addressed table of ids (grown at
-  // half full): a list has as many atoms as entries, and a node per atom
-  // would cost more than the rest of the build.
-  std::vector<std::uint32_t> ids(PowerOfTwoAtLeast(2 * literals.size()), 0);  // id + 1; 0 free
-  std::vector<std::uint32_t> atomHashes;
+  // atoms are found by text in an open-addressed table of ids with their
+  // hashes (grown at half full; most lists have an atom or two an entry):
+  // a node per atom would cost more than the rest of the build, and at a
+  // million entries each look at the table is a cache miss.
+  struct Interned {
+    std::uint32_t hash = 0;
+    std::uint32_t id = 0;  // id + 1; 0 free
+  };
+  std::vector<Interned> ids(PowerOfTwoAtLeast(4 * literals.size()));
   const auto textOf = [this](std::uint32_t id) {
     return std::string_view(m_text.data() + m_atoms[id].text, m_atoms[id].length);
   };
   const auto intern = [&](std::string_view atom) {
     const std::uint32_t hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(atom));
     std::uint32_t mask = static_cast<std::uint32_t>(ids.size() - 1), slot = hash & mask;
-    for (; ids[slot]; slot = (slot + 1) & mask)
-      if (atomHashes[ids[slot] - 1] == hash && textOf(ids[slot] - 1) == atom) return ids[slot] - 1;
+    for (; ids[slot].id; slot = (slot + 1) & mask)
+      if (ids[slot].hash == hash && textOf(ids[slot].id - 1) == atom) return ids[slot].id - 1;
     const auto id = static_cast<std::uint32_t>(m_atoms.size());
     m_atoms.push_back({static_cast<std::uint32_t>(m_text.size()), 0,
                        static_cast<std::uint8_t>(atom.size()), 0, 0});
     m_text.append(atom.data(), atom.size());
-    atomHashes.push_back(hash);
-    ids[slot] = id + 1;
+    ids[slot] = {hash, id + 1};
     if (2 * m_atoms.size() > ids.size()) {
-      ids.assign(2 * ids.size(), 0);
-      mask = static_cast<std::uint32_t>(ids.size() - 1);
-      for (std::uint32_t a = 0; a < m_atoms.size(); ++a) {
-        std::uint32_t s = atomHashes[a] & mask;
-        while (ids[s]) s = (s + 1) & mask;
-        ids[s] = a + 1;
+      std::vector<Interned> grown(2 * ids.size());
+      mask = static_cast<std::uint32_t>(grown.size() - 1);
+      for (const Interned& i : ids) {
+        if (!i.id) continue;
+        std::uint32_t s = i.hash & mask;
+        while (grown[s].id) s = (s + 1) & mask;
+        grown[s] = i;
       }
+      ids.swap(grown);
     }
     return id;
   };
@@ -130,8 +135,7 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
     if (clauseBegin.size() - 1 == entryBegin.back()) m_unfiltered.push_back(entry);  // no clause
     entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
   }
-  std::vector<std::uint32_t>().swap(ids);
-  std::vector<std::uint32_t>().swap(atomHashes);
+  std::vector<Interned>().swap(ids);
   const std::size_t atomCount = m_atoms.size();
 
   // Each entry is filed under the atoms of its clause that the fewest
@@ -201,13 +205,16 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
         visit(o, GramKey(text + o, q));
   };
   // How often each gram occurs among the atoms (hashed, so an estimate
-  // from above): each atom is filed under its rarest.
-  // (Bounded: a table larger than the caches costs more in faults than
-  // its precision saves.)
-  std::vector<std::uint32_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 20), 0);
+  // from above; a byte each, saturating: past 255 a gram is common
+  // anyway): each atom is filed under its rarest. (Bounded: a table larger
+  // than the caches costs more in misses than its precision saves.)
+  std::vector<std::uint8_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 21), 0);
   const std::uint32_t seenMask = static_cast<std::uint32_t>(seen.size() - 1);
   for (std::size_t i = 0; i < atomCount; ++i)
-    forEachGram(m_atoms[i], [&](unsigned, std::uint32_t key) { ++seen[Hash(key) & seenMask]; });
+    forEachGram(m_atoms[i], [&](unsigned, std::uint32_t key) {
+      std::uint8_t& count = seen[Hash(key) & seenMask];
+      count = static_cast<std::uint8_t>(count + (count != UINT8_MAX));
+    });
   std::vector<std::pair<std::uint32_t, std::uint32_t>> filing;  // (key, atom)
   filing.reserve(atomCount);
   for (std::uint32_t i = 0; i < atomCount; ++i) {
@@ -220,7 +227,7 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
     filing.emplace_back(rarestKey, i);
     m_gramLengths |= 1u << (a.gram & ~kAnyBit);
   }
-  std::vector<std::uint32_t>().swap(seen);
+  std::vector<std::uint8_t>().swap(seen);
 
   std::sort(filing.begin(), filing.end());
   m_filed.reserve(filing.size());

@@ -338,9 +338,14 @@ class Parser {
       const wchar_t c = m_p[m_pos + length - 1];
       const wchar_t after = Peek(length);
       const bool plain = length == 2 || !IsSpecial(c);
-      if (plain && after != L'*' && after != L'+' && after != L'?' && after != L'{') {
+      const bool repeated = after == L'*' || after == L'+' || after == L'?' || after == L'{';
+      if (plain && !repeated) {
         m_pos += length;
         sequence.AppendCharacter(CLiteralAnalysis::Fold(c));
+        continue;
+      }
+      if (length == 1 && (c == L'^' || c == L'$') && !repeated) {  // the empty string
+        ++m_pos;
         continue;
       }
       sequence.Append(Piece(depth));

@@ -1,5 +1,8 @@
 #include "phishlist/TextReader.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 bool IsControl(unsigned b) { return b < 0x20 || (b >= 0x7F && b <= 0x9F); }
 constexpr int kEnd = -1;
@@ -17,6 +20,19 @@ CTextReader::~CTextReader() = default;
 std::size_t CTextReader::GetLineNumber() const { return m_lineEnds; }
 
 bool CTextReader::ReadLine(std::wstring& line, bool collapseSpaces, bool tabsToSpaces) {
+  if (!m_stream && !collapseSpaces) {
+    // The usual line, whole and plain, is widened in one go.
+    const void* found = std::memchr(m_next, '\n', static_cast<std::size_t>(m_end - m_next));
+    const char* end = static_cast<const char*>(found);
+    if (end && std::all_of(m_next, end, [](char b) {
+          return !IsControl(static_cast<unsigned char>(b)) && b != '#';
+        })) {
+      line.assign(reinterpret_cast<const unsigned char*>(m_next), reinterpret_cast<const unsigned char*>(end));
+      m_next = end + 1;
+      ++m_lineEnds;
+      return true;
+    }
+  }
   if (!m_stream) {
     return ReadLineFrom(
         [this] { return m_next == m_end ? kEnd : static_cast<unsigned char>(*m_next++); }, line,
