@@ -58,14 +58,16 @@ Clause Simplified(Clause clause) {
     atom.erase(atom.find_last_not_of(CLiteralAnalysis::kAnyCharacter) + 1);
     atom.erase(0, first);
   }
+  if (clause.size() == 1) return clause;
   std::sort(clause.begin(), clause.end(),
             [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
   Clause kept;
-  for (const std::string& atom : clause) {
+  kept.reserve(clause.size());
+  for (std::string& atom : clause) {
     const bool implied = std::any_of(kept.begin(), kept.end(), [&](const std::string& shorter) {
-      return atom.find(shorter) != std::string::npos;
+      return shorter.size() == atom.size() ? shorter == atom : atom.find(shorter) != std::string::npos;
     });
-    if (!implied) kept.push_back(atom);
+    if (!implied) kept.push_back(std::move(atom));
   }
   return kept;
 }
@@ -635,8 +637,28 @@ CLiteralAnalysis::Result CLiteralAnalysis::Analyse(const std::wstring& pattern) 
   result.understood = true;
   std::vector<Clause> clauses = ClausesOf(std::move(info));
   if (clauses.empty()) return result;
-  // Best first; of equals the first, as BestClause picks.
-  std::stable_sort(clauses.begin(), clauses.end(), Better);
+  // Best first; of equals the first, as BestClause picks (Better, with
+  // each clause's weights taken once).
+  if (clauses.size() > 1) {
+    struct Ranked {
+      std::size_t lightest, atoms;
+      Clause* clause;
+    };
+    std::vector<Ranked> ranked;
+    ranked.reserve(clauses.size());
+    for (Clause& c : clauses) {
+      std::size_t lightest = std::string::npos;
+      for (const std::string& atom : c) lightest = std::min(lightest, Weight(atom));
+      ranked.push_back({lightest, c.size(), &c});
+    }
+    std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
+      return a.lightest != b.lightest ? a.lightest > b.lightest : a.atoms < b.atoms;
+    });
+    std::vector<Clause> sorted;
+    sorted.reserve(clauses.size());
+    for (const Ranked& r : ranked) sorted.push_back(std::move(*r.clause));
+    clauses.swap(sorted);
+  }
   const auto append = [&](const Clause& clause) {
     if (!result.literals.empty()) result.literals += '\t';
     for (std::size_t i = 0; i < clause.size(); ++i) {
