@@ -80,8 +80,7 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   const auto textOf = [this](std::uint32_t id) {
     return std::string_view(m_text.data() + m_atoms[id].text, m_atoms[id].length);
   };
-  const auto intern = [&](std::string_view atom) {
-    const std::uint32_t hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(atom));
+  const auto intern = [&](std::string_view atom, std::uint32_t hash) {
     std::uint32_t mask = static_cast<std::uint32_t>(ids.size() - 1), slot = hash & mask;
     for (; ids[slot].id; slot = (slot + 1) & mask)
       if (ids[slot].hash == hash && textOf(ids[slot].id - 1) == atom) return ids[slot].id - 1;
@@ -107,33 +106,60 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   std::vector<std::uint32_t> clauseBegin = {0};     // per clause, into clauseAtoms
   std::vector<std::uint32_t> entryBegin = {0};      // per entry, into clauseBegin
   entryBegin.reserve(literals.size() + 1);
-  for (std::uint32_t entry = 0; entry < literals.size(); ++entry) {
-    const std::string_view text = literals[entry] ? std::string_view(*literals[entry]) : std::string_view();
-    bool voidClause = false;  // an atom of it requires nothing
-    for (std::size_t start = 0; start < text.size();) {
-      std::size_t end = text.find_first_of("\n\t", start);
-      if (end == std::string_view::npos) end = text.size();
-      // What an atom requires: its characters short of kMaxAtomLength (a
-      // beginning of a required atom is required too), less any of any
-      // kind at its ends.
-      std::string_view atom = text.substr(start, std::min(end - start, CLiteralAnalysis::kMaxAtomLength));
-      const std::size_t first = atom.find_first_not_of(CLiteralAnalysis::kAnyCharacter);
-      if (first == std::string_view::npos) {
-        voidClause = true;
-      } else {
-        atom = atom.substr(first, atom.find_last_not_of(CLiteralAnalysis::kAnyCharacter) + 1 - first);
-        clauseAtoms.push_back(intern(atom));
+  // Entries are read a block at a time, their atoms hashed first, so that
+  // the table's slot for an atom a few ahead is fetched while this one is
+  // interned.
+  struct Piece {
+    std::string_view atom;  // empty: it requires nothing, nor does its clause
+    std::uint32_t hash;
+    bool clauseEnds;
+  };
+  constexpr std::uint32_t kBlock = 256, kAhead = 8;
+  std::vector<Piece> pieces;
+  std::vector<std::uint32_t> entryPieces;  // per entry of the block, into pieces
+  for (std::uint32_t block = 0; block < literals.size(); block += kBlock) {
+    const auto blockEnd = static_cast<std::uint32_t>(std::min<std::size_t>(literals.size(), block + kBlock));
+    pieces.clear();
+    entryPieces.assign(1, 0);
+    for (std::uint32_t entry = block; entry < blockEnd; ++entry) {
+      const std::string_view text = literals[entry] ? std::string_view(*literals[entry]) : std::string_view();
+      for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find_first_of("\n\t", start);
+        if (end == std::string_view::npos) end = text.size();
+        // What an atom requires: its characters short of kMaxAtomLength
+        // (a beginning of a required atom is required too), less any of
+        // any kind at its ends.
+        std::string_view atom = text.substr(start, std::min(end - start, CLiteralAnalysis::kMaxAtomLength));
+        const std::size_t first = atom.find_first_not_of(CLiteralAnalysis::kAnyCharacter);
+        atom = first == std::string_view::npos
+                   ? std::string_view()
+                   : atom.substr(first, atom.find_last_not_of(CLiteralAnalysis::kAnyCharacter) + 1 - first);
+        const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(atom));
+        pieces.push_back({atom, hash, end == text.size() || text[end] == '\t'});
+        start = end + 1;
       }
-      if (end == text.size() || text[end] == '\t') {
-        if (voidClause) clauseAtoms.resize(clauseBegin.back());
-        if (clauseAtoms.size() > clauseBegin.back())
-          clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
-        voidClause = false;
-      }
-      start = end + 1;
+      entryPieces.push_back(static_cast<std::uint32_t>(pieces.size()));
     }
-    if (clauseBegin.size() - 1 == entryBegin.back()) m_unfiltered.push_back(entry);  // no clause
-    entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
+    for (std::uint32_t entry = block; entry < blockEnd; ++entry) {
+      bool voidClause = false;
+      for (std::uint32_t i = entryPieces[entry - block]; i < entryPieces[entry - block + 1]; ++i) {
+        if (i + kAhead < pieces.size())
+          __builtin_prefetch(&ids[pieces[i + kAhead].hash & (ids.size() - 1)]);
+        const Piece& piece = pieces[i];
+        if (piece.atom.empty())
+          voidClause = true;
+        else
+          clauseAtoms.push_back(intern(piece.atom, piece.hash));
+        if (piece.clauseEnds) {
+          if (voidClause) clauseAtoms.resize(clauseBegin.back());
+          if (clauseAtoms.size() > clauseBegin.back())
+            clauseBegin.push_back(static_cast<std::uint32_t>(clauseAtoms.size()));
+          voidClause = false;
+        }
+      }
+      if (clauseBegin.size() - 1 == entryBegin.back()) m_unfiltered.push_back(entry);  // no clause
+      entryBegin.push_back(static_cast<std::uint32_t>(clauseBegin.size() - 1));
+    }
   }
   std::vector<Interned>().swap(ids);
   const std::size_t atomCount = m_atoms.size();
