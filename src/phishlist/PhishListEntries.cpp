@@ -2,6 +2,7 @@
 
 #include <boost/regex.hpp>
 
+#include <algorithm>
 #include <sstream>
 
 #include "phishlist/TextReader.h"
@@ -210,6 +211,7 @@ CPhishListEntries::Entries CPhishListEntries::ReadEntries(std::wistream& stream)
   const std::string plain = Decipher(stream);
   CTextReader reader(plain.data(), plain.size());
   Entries entries;
+  entries.reserve(static_cast<std::size_t>(std::count(plain.begin(), plain.end(), '\n')));
   std::wstring line;
   while (reader.ReadLine(line, false, false)) {
     if (line.empty()) continue;
@@ -238,8 +240,14 @@ std::wstring CPhishListEntries::DecryptStream(std::wistream& stream) {
 
 std::string CPhishListEntries::Decipher(std::wistream& stream) {
   stream.clear();
-  stream.seekg(0);
   std::string bytes;
+  // Its size, where the stream can tell, spares the copies of growing.
+  if (stream.seekg(0, std::ios::end)) {
+    const std::streamoff size = stream.tellg();
+    if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
+  }
+  stream.clear();
+  stream.seekg(0);
   wchar_t chunk[16384];
   char narrow[16384];
   for (;;) {
@@ -251,7 +259,7 @@ std::string CPhishListEntries::Decipher(std::wistream& stream) {
     if (!stream) break;
   }
   if (!stream.eof()) CException::Raise(L"Error decrypting phish database", 0);
-  CDecrypt plain(bytes);
+  CDecrypt plain(std::move(bytes));
   if (!plain.IsValid()) return std::string();
   return plain.TakeResult();
 }

@@ -64,7 +64,7 @@ std::size_t CEdBase::GetLength() const { return m_result.size(); }
 
 std::string CEdBase::TakeResult() { return std::move(m_result); }
 
-CDecrypt::CDecrypt(const std::string& container) : m_valid(false) {
+CDecrypt::CDecrypt(std::string container) : m_valid(false) {
   const std::size_t n = container.size();
   if (n == 0) return;
   if (n == 1) {
@@ -86,17 +86,19 @@ CDecrypt::CDecrypt(const std::string& container) : m_valid(false) {
     }
     return table;
   }();
-  m_result.resize(n - 1);
-  char* out = &m_result[0];
+  // In place: a list's container is read once, byte by byte.
+  m_result = std::move(container);
+  char* bytes = &m_result[0];
   BYTE sum = 0;
   for (std::size_t i = 0, j = 0; i + 1 < n; ++i, j = j + 1 == kKeyLength ? 0 : j + 1) {
-    const BYTE e = static_cast<BYTE>(container[i]);
+    const BYTE e = static_cast<BYTE>(bytes[i]);
     sum = static_cast<BYTE>(sum + e);
     const unsigned r = positions[j].rotation;  // 1 to 7
     const BYTE rotated = static_cast<BYTE>((e >> r) | (e << (8 - r)));
-    out[i] = static_cast<char>(rotated ^ positions[j].mask ^ static_cast<BYTE>(i & 0xFF));
+    bytes[i] = static_cast<char>(rotated ^ positions[j].mask ^ static_cast<BYTE>(i & 0xFF));
   }
-  m_valid = static_cast<BYTE>(container[n - 1]) == sum;
+  m_valid = static_cast<BYTE>(bytes[n - 1]) == sum;
+  m_result.resize(n - 1);
 }
 
 CDecrypt::~CDecrypt() = default;

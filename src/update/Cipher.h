@@ -40,7 +40,7 @@ class CEdBase {
 // full whether or not the checksum agrees; IsValid gives the verdict.
 class CDecrypt : public CEdBase {
  public:
-  explicit CDecrypt(const std::string& container);
+  explicit CDecrypt(std::string container);
   ~CDecrypt() override;
 
   static BYTE DecryptByte(BYTE e, std::size_t i);
