@@ -106,9 +106,6 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   std::vector<std::uint32_t> clauseBegin = {0};     // per clause, into clauseAtoms
   std::vector<std::uint32_t> entryBegin = {0};      // per entry, into clauseBegin
   entryBegin.reserve(literals.size() + 1);
-  std::size_t textSize = 0;  // at most: atoms repeat
-  for (const std::string* l : literals) textSize += l ? l->size() : 0;
-  m_text.reserve(textSize);
   clauseAtoms.reserve(2 * literals.size());
   clauseBegin.reserve(2 * literals.size());
   // Entries are read a block at a time, their atoms hashed first, so that
