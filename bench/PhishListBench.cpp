@@ -12,7 +12,7 @@
 // 1,000,000 entries), the load, the first lookups after it, hits, near
 // misses and clean sites timed apart, and memory per entry. Databases are
 // generated with fixed seeds, so runs compare. One core; run as
-//   build/bench/ostrel_bench_phishlist [shapes [1m] [rows=TEXT] | loads]
+//   build/bench/ostrel_bench_phishlist [shapes [1m] [rows=TEXT] | loads [1m]]
 #include <malloc.h>
 
 #include <algorithm>
@@ -431,7 +431,8 @@ void ShapesTable(bool millions) {
 
 // Arguments: "shapes" for the table of list shapes alone (add "1m" for the
 // lists of a million entries, "rows=TEXT" for the rows whose name holds
-// TEXT), "loads" for five loads of the hard 100,000 list alone (to profile),
+// TEXT), "loads" for five loads of the hard 100,000 list alone, split into
+// their phases ("loads 1m": of the million; also what to profile),
 // none for everything.
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);

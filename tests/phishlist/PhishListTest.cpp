@@ -61,7 +61,19 @@ TEST(PhishListItemTest, PatternsAreCaseInsensitiveUnanchoredSearchesOfTheSchemel
   const std::wstring key = CUri(L"http://evil.test/").GetHashKey();
   item.SetPattern(L"http://evil.test/(" + key + L")");
   EXPECT_EQ(item.GetUriObject()->GetUri(), L"http://evil.test");
+  EXPECT_EQ(item.GetPattern(), L"http://evil.test");
   EXPECT_TRUE(item.Matches(L"http://evil.test"));
+  // Held a byte a character when it can be, and whole when it cannot: the
+  // text reads back as given either way.
+  for (const std::wstring text : {L"^caf\u00e9\\.test/\u00ff", L"^\u043f\u0440\u0438\\.test/\u00e9"}) {
+    CPhishListItem held;
+    held.SetPattern(text);
+    EXPECT_EQ(held.GetPattern(), text);
+    EXPECT_EQ(held.GetUriObject()->GetUri(), text);
+    std::wstring subject = text.substr(1);
+    subject.erase(subject.find(L'\\'), 1);
+    EXPECT_TRUE(held.Matches(subject)) << subject;
+  }
 }
 
 TEST(PhishListTest, TheFirstMatchingEntryDecidesWhateverItsKind) {
