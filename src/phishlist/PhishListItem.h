@@ -3,13 +3,13 @@
 // character when it can be, as database lines always can; the CUri itself
 // is made at the first GetUriObject: a list of a million entries needs
 // none) and compiled once into a case-insensitive Perl-syntax regular
-// expression. The work one search may
-// cost is bounded (pattern length, matching states), so a hostile entry
-// cannot stall the lookups behind the list's lock. A pattern the literal
-// analysis understands is known to compile and is compiled at its first
-// search; any other is compiled at once, so a bad one is still refused at
-// load. The list owns its entries and guards them with its own lock (the
-// first search changes the entry); an entry has no lock.
+// expression. The work one search may cost is bounded (pattern length,
+// matching states), so a hostile entry cannot stall the lookups behind the
+// list's lock. A pattern the literal analysis understands is known to
+// compile and is compiled at its first search; any other is compiled at
+// once, so a bad one is still refused at load. The list owns its entries
+// and guards them with its own lock (the first search, and the first
+// GetUriObject, change the entry); an entry has no lock.
 #pragma once
 
 #include <boost/regex.hpp>
