@@ -233,15 +233,17 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
         visit(o, GramKey(text + o, q));
   };
   // How often each gram occurs among the atoms (hashed, so an estimate
-  // from above; a byte each, saturating: past 255 a gram is common
-  // anyway): each atom is filed under its rarest. (Bounded: a table larger
-  // than the caches costs more in misses than its precision saves.)
-  std::vector<std::uint8_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 21), 0);
+  // from above; saturating, at a count no rare gram reaches: a million
+  // atoms share their digit grams by the thousand, and an atom whose grams
+  // all looked equally common would be filed under its first, such as
+  // "secu"): each atom is filed under its rarest. (Bounded: a table
+  // larger than the caches costs more in misses than its precision saves.)
+  std::vector<std::uint16_t> seen(std::min<std::size_t>(PowerOfTwoAtLeast(2 * m_text.size()), 1u << 20), 0);
   const std::uint32_t seenMask = static_cast<std::uint32_t>(seen.size() - 1);
   for (std::size_t i = 0; i < atomCount; ++i)
     forEachGram(m_atoms[i], [&](unsigned, std::uint32_t key) {
-      std::uint8_t& count = seen[Hash(key) & seenMask];
-      count = static_cast<std::uint8_t>(count + (count != UINT8_MAX));
+      std::uint16_t& count = seen[Hash(key) & seenMask];
+      count = static_cast<std::uint16_t>(count + (count != UINT16_MAX));
     });
   std::vector<std::pair<std::uint32_t, std::uint32_t>> filing;  // (key, atom)
   filing.reserve(atomCount);
@@ -255,7 +257,7 @@ void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
     filing.emplace_back(rarestKey, i);
     m_gramLengths |= 1u << (a.gram & ~kAnyBit);
   }
-  std::vector<std::uint8_t>().swap(seen);
+  std::vector<std::uint16_t>().swap(seen);
 
   std::sort(filing.begin(), filing.end());
   m_filed.reserve(filing.size());
