@@ -10,6 +10,7 @@
 // update thread and locks itself.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "uri/Uri.h"
@@ -54,8 +55,21 @@ class CPhishListEngine {
   static std::wstring GetBlackRedirectBase();
   static std::wstring GetGreyRedirectBase();
 
+  // A site compared with at every scan, parsed again only when its text
+  // differs from the last one's: the settings behind the warning pages are
+  // read at each scan, but rarely change.
+  class ParsedSite {
+   public:
+    const CUri& For(const std::wstring& text);
+
+   private:
+    std::wstring m_text;
+    std::unique_ptr<CUri> m_uri;
+  };
+
   CPhishList m_list;
   CWebBrowser m_browser;
+  ParsedSite m_blackSite, m_greySite, m_flaggedParsed;
   std::wstring m_flaggedSite;  // bare form of the last white-listed site; never cleared
   BOOL m_allowClickThrough;    // set before each redirect is composed
 };

@@ -76,10 +76,7 @@ bool NeedsPercentEncoding(const std::wstring& uri) {
 }  // namespace
 
 CUri::CUri(std::wstring uri) : m_uri(std::move(uri)) {
-  if (HasHttpScheme()) {
-    ExtractHashKey();
-    ComputeHashKey();
-  }
+  if (HasHttpScheme()) ExtractHashKey();
 }
 
 CUri::~CUri() = default;
@@ -271,14 +268,18 @@ void CUri::ExtractHashKey() {
   }
 }
 
-void CUri::ComputeHashKey() { m_hashKey = GenerateHash(MakeHashInput(GetUri())); }
-
-std::wstring CUri::GetHashKey() const { return m_hashKey; }
+std::wstring CUri::GetHashKey() const {
+  return Cached(m_hashKey, [this] {
+    return HasHttpScheme() ? GenerateHash(MakeHashInput(m_uri)) : std::wstring();
+  });
+}
 
 std::wstring CUri::GetFoundHashKey() const { return m_foundHashKey; }
 
-std::wstring CUri::GetHashKeyMarker() const { return L"(" + m_hashKey + L")"; }
+std::wstring CUri::GetHashKeyMarker() const { return L"(" + GetHashKey() + L")"; }
 
 bool CUri::HasValidHashKey() const {
-  return !m_foundHashKey.empty() && !m_hashKey.empty() && m_foundHashKey == m_hashKey;
+  if (m_foundHashKey.empty()) return false;  // the usual case: no key asked for
+  const std::wstring key = GetHashKey();
+  return !key.empty() && m_foundHashKey == key;
 }
