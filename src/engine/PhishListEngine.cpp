@@ -205,13 +205,13 @@ HRESULT CPhishListEngine::LookUpAndRedirect(const CUri& uri) {
 
 HRESULT CPhishListEngine::RedirectBlack(const CUri& uri) {
   m_allowClickThrough = CSettings::GetACTBlack(CSettings::DefaultACTBlack) != 0;
-  Redirect(GetBlackRedirectBase(), uri);
+  Redirect(m_blackSite.Text(), uri);
   return S_OK;
 }
 
 HRESULT CPhishListEngine::RedirectGrey(const CUri& uri) {
   m_allowClickThrough = CSettings::GetACTGrey(CSettings::DefaultACTGrey) != 0;
-  Redirect(GetGreyRedirectBase(), uri);
+  Redirect(m_greySite.Text(), uri);
   return S_OK;
 }
 

@@ -49,6 +49,8 @@ class CPhishListEngine {
   PreScanResult PreScan(const CUri& uri);
   bool IsOurUri(const CUri& uri);
   HRESULT LookUpAndRedirect(const CUri& uri);
+  // A hit goes to the warning page the pre-scan of the same scan read (the
+  // lookup follows only a pre-scan that compared the address with both).
   HRESULT RedirectBlack(const CUri& uri);
   HRESULT RedirectGrey(const CUri& uri);
   HRESULT Redirect(const std::wstring& base, const CUri& uri);
@@ -61,6 +63,7 @@ class CPhishListEngine {
   class ParsedSite {
    public:
     const CUri& For(const std::wstring& text);
+    const std::wstring& Text() const { return m_text; }
 
    private:
     std::wstring m_text;

@@ -75,8 +75,11 @@ bool NeedsPercentEncoding(const std::wstring& uri) {
 
 }  // namespace
 
-CUri::CUri(std::wstring uri) : m_uri(std::move(uri)) {
-  if (HasHttpScheme()) ExtractHashKey();
+// A verified marker is cut from the end, after the scheme's ":", so the
+// scheme is the one found first.
+CUri::CUri(std::wstring uri)
+    : m_uri(std::move(uri)), m_httpScheme(CUriParser::IsHttpScheme(m_uri, ICU_DECODE)) {
+  if (m_httpScheme) ExtractHashKey();
 }
 
 CUri::~CUri() = default;
@@ -92,7 +95,7 @@ const std::wstring& CUri::Cached(CachedForm& form, Derive derive) const {
   return form.text;
 }
 
-bool CUri::HasHttpScheme() const { return CUriParser::IsHttpScheme(m_uri, ICU_DECODE); }
+bool CUri::HasHttpScheme() const { return m_httpScheme; }
 
 std::wstring CUri::GetSchemelessUri() const {
   const std::wstring subject = Rebuild(m_uri, true);

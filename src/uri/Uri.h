@@ -77,6 +77,7 @@ class CUri {
   const std::wstring& Cached(CachedForm& form, Derive derive) const;
 
   std::wstring m_uri;
+  bool m_httpScheme;  // asked at every step of a scan, so asked once
   mutable CachedForm m_canonical, m_host, m_bare, m_bareHost, m_hashKey;
   std::wstring m_foundHashKey;  // carried by the URI and equal to the computed one
 };
