@@ -5,7 +5,8 @@
 // browser and sends it to the warning page named by the settings, with the
 // blocked URI and, when click-through is allowed, its hash key in the query.
 // A white hit or a verified click-through flags the site so the rest of the
-// visit is not scanned. Settings are read at each use. Called only on the
+// visit is not scanned. Settings are read at each scan (a hit goes to the
+// warning page its own pre-scan read, not read again). Called only on the
 // browser window's thread; the list it owns is shared with that list's
 // update thread and locks itself.
 #pragma once
