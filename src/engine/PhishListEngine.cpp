@@ -139,7 +139,7 @@ PreScanResult CPhishListEngine::PreScan(const CUri& uri) {
         L"visit\r\n");
     m_flaggedSite = uri.GetBareUri();
     result = RELOAD;
-  } else if (!m_flaggedSite.empty() && uri.IsSameSite(CUri(m_flaggedSite))) {
+  } else if (!m_flaggedSite.empty() && uri.IsSameSite(m_flaggedParsed.For(m_flaggedSite))) {
     TraceMessage(
         L"Pre-scan indicates this URI should not be scanned as we are currently navigating a "
         L"white listed domain\r\n");
@@ -157,9 +157,17 @@ PreScanResult CPhishListEngine::PreScan(const CUri& uri) {
   return result;
 }
 
+const CUri& CPhishListEngine::ParsedSite::For(const std::wstring& text) {
+  if (!m_uri || m_text != text) {
+    m_uri = std::make_unique<CUri>(text);
+    m_text = text;
+  }
+  return *m_uri;
+}
+
 bool CPhishListEngine::IsOurUri(const CUri& uri) {
-  const CUri black(GetBlackRedirectBase());
-  const CUri grey(GetGreyRedirectBase());
+  const CUri& black = m_blackSite.For(GetBlackRedirectBase());
+  const CUri& grey = m_greySite.For(GetGreyRedirectBase());
   const bool onBlack = uri.IsSameSite(black);
   const bool onGrey = uri.IsSameSite(grey);
   return onBlack || onGrey;
@@ -197,13 +205,13 @@ HRESULT CPhishListEngine::LookUpAndRedirect(const CUri& uri) {
 
 HRESULT CPhishListEngine::RedirectBlack(const CUri& uri) {
   m_allowClickThrough = CSettings::GetACTBlack(CSettings::DefaultACTBlack) != 0;
-  Redirect(GetBlackRedirectBase(), uri);
+  Redirect(m_blackSite.Text(), uri);
   return S_OK;
 }
 
 HRESULT CPhishListEngine::RedirectGrey(const CUri& uri) {
   m_allowClickThrough = CSettings::GetACTGrey(CSettings::DefaultACTGrey) != 0;
-  Redirect(GetGreyRedirectBase(), uri);
+  Redirect(m_greySite.Text(), uri);
   return S_OK;
 }
 

@@ -5,11 +5,13 @@
 // browser and sends it to the warning page named by the settings, with the
 // blocked URI and, when click-through is allowed, its hash key in the query.
 // A white hit or a verified click-through flags the site so the rest of the
-// visit is not scanned. Settings are read at each use. Called only on the
+// visit is not scanned. Settings are read at each scan (a hit goes to the
+// warning page its own pre-scan read, not read again). Called only on the
 // browser window's thread; the list it owns is shared with that list's
 // update thread and locks itself.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "uri/Uri.h"
@@ -48,14 +50,30 @@ class CPhishListEngine {
   PreScanResult PreScan(const CUri& uri);
   bool IsOurUri(const CUri& uri);
   HRESULT LookUpAndRedirect(const CUri& uri);
+  // A hit goes to the warning page the pre-scan of the same scan read (the
+  // lookup follows only a pre-scan that compared the address with both).
   HRESULT RedirectBlack(const CUri& uri);
   HRESULT RedirectGrey(const CUri& uri);
   HRESULT Redirect(const std::wstring& base, const CUri& uri);
   static std::wstring GetBlackRedirectBase();
   static std::wstring GetGreyRedirectBase();
 
+  // A site compared with at every scan, parsed again only when its text
+  // differs from the last one's: the settings behind the warning pages are
+  // read at each scan, but rarely change.
+  class ParsedSite {
+   public:
+    const CUri& For(const std::wstring& text);
+    const std::wstring& Text() const { return m_text; }
+
+   private:
+    std::wstring m_text;
+    std::unique_ptr<CUri> m_uri;
+  };
+
   CPhishList m_list;
   CWebBrowser m_browser;
+  ParsedSite m_blackSite, m_greySite, m_flaggedParsed;
   std::wstring m_flaggedSite;  // bare form of the last white-listed site; never cleared
   BOOL m_allowClickThrough;    // set before each redirect is composed
 };

@@ -55,6 +55,26 @@ bool IsForbidden(wchar_t c) {
   return ostrel::platform::IsNegativeChar(c) || (c < 0x80 && kForbidden.forbidden[c]);
 }
 
+// What the one pass over a plain host does with each ASCII code point: most
+// are copied as they are, so that case costs a load and a branch.
+enum PlainClass : unsigned char { kCopy, kUpper, kMaybeALabel, kRefused, kNotPlain };
+struct PlainClassTable {
+  PlainClass of[128] = {};
+  constexpr PlainClassTable() {
+    for (int c = 0; c < 128; ++c) {
+      if (c == '%')
+        of[c] = kNotPlain;  // escapes are decoded by the full path
+      else if (kForbidden.forbidden[c])
+        of[c] = kRefused;
+      else if (c == 'x' || c == 'X')
+        of[c] = kMaybeALabel;
+      else if (c >= 'A' && c <= 'Z')
+        of[c] = kUpper;
+    }
+  }
+};
+constexpr PlainClassTable kPlainClass;
+
 bool IsLabelSeparator(wchar_t c) { return c == L'.' || c == 0x3002 || c == 0xFF0E || c == 0xFF61; }
 
 }  // namespace
@@ -69,21 +89,23 @@ bool ParseBrowserHost(std::wstring_view text, std::wstring* host) {
   // pass (an address may hold a host of 64k characters, cracked several
   // times per scan), with no IDNA.
   bool plain = !text.empty();
-  std::wstring ascii;
-  ascii.resize(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  std::wstring ascii(text);
+  for (std::size_t i = 0; plain && i < text.size(); ++i) {
     const wchar_t c = text[i];
-    if (ostrel::platform::IsNegativeChar(c) || c >= 0x80 || c == L'%') {
+    const PlainClass kind = IsNegativeChar(c) || c >= 0x80 ? kNotPlain : kPlainClass.of[c];
+    if (kind == kCopy) continue;
+    if (kind == kUpper) {
+      ascii[i] = c - L'A' + L'a';
+    } else if (kind == kRefused) {
+      return false;  // escapes aside, decoding would leave it
+    } else if (kind == kNotPlain) {
       plain = false;
-      break;
+    } else if ((i == 0 || text[i - 1] == L'.') && text.size() - i >= 4 &&
+               (text[i + 1] | 0x20) == L'n' && text[i + 2] == L'-' && text[i + 3] == L'-') {
+      plain = false;  // an A-label
+    } else {
+      ascii[i] = L'x';
     }
-    if (IsForbidden(c)) return false;  // escapes aside, decoding would leave it
-    if ((c | 0x20) == L'x' && (i == 0 || text[i - 1] == L'.') && text.size() - i >= 4 &&
-        (text[i + 1] | 0x20) == L'n' && text[i + 2] == L'-' && text[i + 3] == L'-') {
-      plain = false;
-      break;
-    }
-    ascii[i] = c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
   }
   if (plain) {
     if (EndsInNumber(ascii)) return ParseIpv4(ascii, host);

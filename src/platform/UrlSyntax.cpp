@@ -21,6 +21,20 @@ std::size_t FindEither(std::wstring_view s, std::size_t pos, std::size_t end, wc
   return second == std::wstring_view::npos ? last : second;
 }
 
+// The last position of c in s, or npos: a view's rfind looks at one
+// character at a time, so blocks from the end are searched with the
+// vectorised forward search and only the block holding c backwards.
+std::size_t FindLast(std::wstring_view s, wchar_t c) {
+  constexpr std::size_t kBlock = 256;
+  for (std::size_t end = s.size(); end > 0;) {
+    const std::size_t begin = end > kBlock ? end - kBlock : 0;
+    const std::wstring_view block = s.substr(begin, end - begin);
+    if (block.find(c) != std::wstring_view::npos) return begin + block.rfind(c);
+    end = begin;
+  }
+  return std::wstring_view::npos;
+}
+
 bool EqualsIgnoringCase(std::wstring_view a, const wchar_t* b) {
   std::size_t i = 0;
   for (; i < a.size() && b[i]; ++i)
@@ -110,7 +124,7 @@ bool SplitUrl(std::wstring_view url, UrlSpans* spans, DWORD* error) {
     const std::size_t authorityEnd =
         FindEither(url, pos, end, L'/', spans->special ? L'\\' : L'/');
     std::wstring_view authority = url.substr(pos, authorityEnd - pos);
-    const std::size_t at = authority.rfind(L'@');
+    const std::size_t at = FindLast(authority, L'@');
     if (at != std::wstring_view::npos) {
       spans->hasUserInfo = true;
       spans->userInfo = authority.substr(0, at);

@@ -95,11 +95,14 @@ std::wstring CRegistry::ReadString(const std::wstring& name, const std::wstring&
   // limit there is room for one unit more, which only a terminator may fill:
   // Windows stores one the writer did not count after a value, so a value
   // of the full length must still read.
+  // Only the bytes after the data are zeroed (the buffer is 128 KiB; a
+  // read writes no further than the size it reports).
   BYTE* buffer = ReadBuffer();
-  std::memset(buffer, 0, ReadLimit + 5);
   DWORD type = REG_SZ;
   DWORD size = ReadLimit + 2;
-  if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();
+  if (!QueryValue(root, key, name, &type, buffer, &size) || size > ReadLimit + 2)
+    RaiseAccessError();
+  std::memset(buffer + size, 0, 4);
   if (size > ReadLimit && (buffer[ReadLimit - 1] != 0 || buffer[ReadLimit] != 0))
     RaiseAccessError();  // longer than the limit
   std::size_t units = 0;
@@ -111,7 +114,7 @@ std::wstring CRegistry::ReadString(const std::wstring& name, const std::wstring&
 
 DWORD CRegistry::ReadDword(const std::wstring& name, const std::wstring& key, HKEY root) {
   BYTE* buffer = ReadBuffer();
-  std::memset(buffer, 0, ReadLimit);
+  std::memset(buffer, 0, 4);  // a shorter value reads as its bytes, then zeros
   DWORD type = REG_DWORD;
   DWORD size = ReadLimit;
   if (!QueryValue(root, key, name, &type, buffer, &size)) RaiseAccessError();

@@ -75,11 +75,11 @@ bool NeedsPercentEncoding(const std::wstring& uri) {
 
 }  // namespace
 
-CUri::CUri(std::wstring uri) : m_uri(std::move(uri)) {
-  if (HasHttpScheme()) {
-    ExtractHashKey();
-    ComputeHashKey();
-  }
+// A verified marker is cut from the end, after the scheme's ":", so the
+// scheme is the one found first.
+CUri::CUri(std::wstring uri)
+    : m_uri(std::move(uri)), m_httpScheme(CUriParser::IsHttpScheme(m_uri, ICU_DECODE)) {
+  if (m_httpScheme) ExtractHashKey();
 }
 
 CUri::~CUri() = default;
@@ -95,7 +95,7 @@ const std::wstring& CUri::Cached(CachedForm& form, Derive derive) const {
   return form.text;
 }
 
-bool CUri::HasHttpScheme() const { return CUriParser::IsHttpScheme(m_uri, ICU_DECODE); }
+bool CUri::HasHttpScheme() const { return m_httpScheme; }
 
 std::wstring CUri::GetSchemelessUri() const {
   const std::wstring subject = Rebuild(m_uri, true);
@@ -271,14 +271,18 @@ void CUri::ExtractHashKey() {
   }
 }
 
-void CUri::ComputeHashKey() { m_hashKey = GenerateHash(MakeHashInput(GetUri())); }
-
-std::wstring CUri::GetHashKey() const { return m_hashKey; }
+std::wstring CUri::GetHashKey() const {
+  return Cached(m_hashKey, [this] {
+    return HasHttpScheme() ? GenerateHash(MakeHashInput(m_uri)) : std::wstring();
+  });
+}
 
 std::wstring CUri::GetFoundHashKey() const { return m_foundHashKey; }
 
-std::wstring CUri::GetHashKeyMarker() const { return L"(" + m_hashKey + L")"; }
+std::wstring CUri::GetHashKeyMarker() const { return L"(" + GetHashKey() + L")"; }
 
 bool CUri::HasValidHashKey() const {
-  return !m_foundHashKey.empty() && !m_hashKey.empty() && m_foundHashKey == m_hashKey;
+  if (m_foundHashKey.empty()) return false;  // the usual case: no key asked for
+  const std::wstring key = GetHashKey();
+  return !key.empty() && m_foundHashKey == key;
 }

@@ -3,11 +3,11 @@
 // came from this process's own warning-page redirect. A value: the
 // constructor does all that changes it (removing a hash-key marker that
 // verifies); every other operation reads it and returns copies. The
-// canonical, host and bare forms are derived once, at first use, since a
-// scan asks for them several times and each costs passes over the whole
-// address. Used on the thread that built it (the forms are cached without
-// a lock); the only process-wide state behind it is the secret of the keys
-// (uri/SessionKey.h).
+// canonical, host and bare forms and the hash key are derived once, at
+// first use, since a scan asks for some of them several times and each
+// costs passes over the whole address (the key also a MAC). Used on the
+// thread that built it (the forms are cached without a lock); the only
+// process-wide state behind it is the secret of the keys (uri/SessionKey.h).
 #pragma once
 
 #include <string>
@@ -65,7 +65,6 @@ class CUri {
  private:
   const std::wstring& GetCanonicalUri() const;
   void ExtractHashKey();
-  void ComputeHashKey();
 
   // A form derived from m_uri at first use. m_uri changes only in the
   // constructor (a verified marker is cut off its end), so a form is used
@@ -78,7 +77,7 @@ class CUri {
   const std::wstring& Cached(CachedForm& form, Derive derive) const;
 
   std::wstring m_uri;
-  mutable CachedForm m_canonical, m_host, m_bare, m_bareHost;
-  std::wstring m_hashKey;       // computed for the held URI
+  bool m_httpScheme;  // asked at every step of a scan, so asked once
+  mutable CachedForm m_canonical, m_host, m_bare, m_bareHost, m_hashKey;
   std::wstring m_foundHashKey;  // carried by the URI and equal to the computed one
 };

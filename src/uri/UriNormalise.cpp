@@ -30,6 +30,16 @@ int UnreservedEscape(std::wstring_view path, std::size_t i) {
   return IsUnreserved(c) ? c : -1;
 }
 
+// The first c in text at or after from, or text.size(). Paths of short
+// segments or dense escapes would make a vectorised search per character
+// cost a call each, so the next few characters are looked at first.
+std::size_t FindFrom(std::wstring_view text, wchar_t c, std::size_t from) {
+  const std::size_t near = std::min(text.size(), from + 16);
+  for (; from < near; ++from)
+    if (text[from] == c) return from;
+  return std::min(text.find(c, from), text.size());
+}
+
 bool IsDotSegment(std::wstring_view segment) {
   return (segment.size() == 1 || segment.size() == 2) && segment[0] == L'.' && segment.back() == L'.';
 }
@@ -61,7 +71,7 @@ void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
   decoded.reserve(path.size());
   std::size_t stray = std::wstring::npos;  // in decoded, the last such "%"
   for (std::size_t i = 0; i < path.size(); ++i) {
-    const std::size_t percent = std::min(path.find(L'%', i), path.size());
+    const std::size_t percent = FindFrom(path, L'%', i);
     decoded.append(path.substr(i, percent - i));  // the run up to the next "%"
     i = percent;
     if (i == path.size()) break;
@@ -78,9 +88,8 @@ void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
   const std::size_t root = out->size();  // where the path begins in out
   std::size_t start = 1;                  // the first segment, after the leading "/"
   for (;;) {
-    std::size_t end = decoded.find(L'/', start);
-    const bool last = end == std::wstring::npos;
-    if (last) end = decoded.size();
+    const std::size_t end = FindFrom(decoded, L'/', start);
+    const bool last = end == decoded.size();
     const std::wstring_view segment(decoded.data() + start, end - start);
     if (segment.size() == 2 && IsDotSegment(segment) && out->size() > root)
       out->resize(out->rfind(L'/'));
@@ -99,14 +108,10 @@ void AppendNormalisedPath(std::wstring_view path, std::wstring* out) {
 }  // namespace
 
 bool NormaliseSubject(std::wstring_view subject, std::wstring* normalised) {
-  std::size_t pathStart = 0;
-  while (pathStart < subject.size() && subject[pathStart] != L'/' && subject[pathStart] != L'?' &&
-         subject[pathStart] != L'#')
-    ++pathStart;
-  if (pathStart == subject.size() || subject[pathStart] != L'/') return false;
-  std::size_t pathEnd = pathStart;
-  while (pathEnd < subject.size() && subject[pathEnd] != L'?' && subject[pathEnd] != L'#')
-    ++pathEnd;
+  // The path ends at the first "?" or "#", and must start before it.
+  const std::size_t pathEnd = std::min(FindFrom(subject, L'?', 0), FindFrom(subject, L'#', 0));
+  const std::size_t pathStart = FindFrom(subject.substr(0, pathEnd), L'/', 0);
+  if (pathStart == pathEnd) return false;
   const std::wstring_view path = subject.substr(pathStart, pathEnd - pathStart);
   if (!NeedsWork(path)) return false;
   std::wstring out;

@@ -62,6 +62,19 @@ TEST(UrlCrackTest, SplitsUrlsIntoDecodedComponents) {
   EXPECT_EQ(Crack(L"http://a.example/" + path), L"http|3|||a.example|80|/" + path + L"|");
 }
 
+// The user information ends at the authority's last "@", however far from
+// its end; hosts are lower-cased in one pass, "x" at a label's start too.
+TEST(UrlCrackTest, LongAuthoritiesSplitAtTheirLastAtSign) {
+  for (std::size_t far : {0, 1, 255, 256, 257, 5000}) {
+    const std::wstring host = std::wstring(far, L'h') + L"X.Xn-a.XBOX.example";
+    const std::wstring lower = std::wstring(far, L'h') + L"x.xn-a.xbox.example";
+    EXPECT_EQ(Crack(L"http://u@" + std::wstring(far, L'@') + L"p@" + host + L"/"),
+              L"http|3|u@" + std::wstring(far, L'@') + L"p||" + lower + L"|80|/|")
+        << far;
+    EXPECT_EQ(Crack(L"http://" + host + L":81/@"), L"http|3|||" + lower + L"|81|/@|") << far;
+  }
+}
+
 TEST(UrlCrackTest, RejectsStringsWithoutASchemeAndAddressesBrowsersRefuse) {
   for (const wchar_t* url : {L"www.example.com", L"www.example.com/a:b", L"1http://x", L"://x",
                              L"http", L" \t"})

@@ -94,6 +94,27 @@ TEST(SettingsTest, StringsAreUtf16WithoutTerminatorAndReadsTakeRawBytes) {
   EXPECT_EQ(CSettings::GetGreyRedirectUri(L"").size(), 32766u);
 }
 
+// Reads share one buffer per thread: a value shorter than the one read
+// before it reads as its own bytes, zeros after them, never the other's.
+TEST(RegistryTest, AShortValueReadsAsItsOwnBytesAfterALongerOne) {
+  const auto putBytes = [](const wchar_t* name, const std::string& bytes) {
+    return CRegistry::SetValue(HKEY_CURRENT_USER, kKey, name, REG_BINARY,
+                               reinterpret_cast<const BYTE*>(bytes.data()),
+                               static_cast<DWORD>(bytes.size()));
+  };
+  PutRaw(L"Long", 0xFFFFFFFFu);
+  ASSERT_TRUE(putBytes(L"Short", std::string(1, '\x07')));
+  EXPECT_EQ(Raw(L"Long"), 0xFFFFFFFFu);
+  EXPECT_EQ(Raw(L"Short"), 7u);
+  // Odd sizes: the last byte is the low half of a unit whose high half is 0.
+  ASSERT_TRUE(putBytes(L"Odd", std::string("h\0i", 3)));
+  EXPECT_TRUE(CSettings::SetLastUser(L"a much longer value read first"));
+  EXPECT_EQ(CSettings::GetLastUser(L""), L"a much longer value read first");
+  EXPECT_EQ(CRegistry::ReadString(L"Odd", kKey, HKEY_CURRENT_USER), L"hi");
+  ASSERT_TRUE(putBytes(L"Odd", std::string("x", 1)));
+  EXPECT_EQ(CRegistry::ReadString(L"Odd", kKey, HKEY_CURRENT_USER), L"x");
+}
+
 TEST(RegistryTest, AMissingValueThrowsAndLeavesTheKeyCreated) {
   EXPECT_THROW(CRegistry::ReadDword(L"Nothing", L"SOFTWARE\\Ostrel\\Fresh", HKEY_CURRENT_USER),
                CException);
