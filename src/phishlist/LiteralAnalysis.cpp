@@ -16,6 +16,7 @@ namespace {
 using Clause = std::vector<std::string>;  // one of these atoms is in every match
 
 constexpr std::size_t kMaxExactStrings = 16;
+constexpr std::size_t kMaxExactBytes = 192;
 constexpr std::size_t kMaxClassMembers = 10;  // a class of more is anything
 constexpr std::size_t kMaxClauseAtoms = 64;
 constexpr int kMaxDepth = 64;
@@ -157,7 +158,14 @@ class Sequence {
       return;
     }
     if (part.exact) {
-      if (Tails() * part.strings.size() > kMaxExactStrings) Flush();
+      // Every combination is a string of its own: beyond a few, or a few
+      // long ones, the tails so far become a clause instead.
+      std::size_t tailBytes = m_run.size(), partBytes = 0;
+      for (const std::string& s : m_tails) tailBytes += s.size();
+      for (const std::string& s : part.strings) partBytes += s.size();
+      if (Tails() * part.strings.size() > kMaxExactStrings ||
+          tailBytes * part.strings.size() + partBytes * Tails() > kMaxExactBytes)
+        Flush();
       std::vector<std::string> joined;
       const auto join = [&](const std::string& head) {
         for (const std::string& s : part.strings) AddUnique(joined, head + s);

@@ -195,6 +195,11 @@ TEST(CandidateIndexTest, LiteralsDerivedFromPatterns) {
       {L"^10\\.1[0-9]\\.[0-9]{1,3}/", true,
        "10.10.\n10.11.\n10.12.\n10.13.\n10.14.\n10.15.\n10.16.\n10.17.\n10.18.\n10.19."},
       {L"[Kk-]ey[^a]", true, "-ey\nkey"},
+      // Combinations stop at 16, or at 192 characters in all: then the
+      // strings so far are a clause of their own.
+      {L"(paypal|paypa1|paypai|pay-pal)-(secure|login)-(verify|update)\\.portal9\\.xyz", true,
+       "verify.portal9.xyz\nupdate.portal9.xyz\tpaypal-login-\npaypa1-login-\npaypai-login-\n"
+       "paypal-secure-\npaypa1-secure-\npaypai-secure-\npay-pal-login-\npay-pal-secure-"},
       {L"evil|", true, ""},
       {L"^\\d+$", true, ""},
       {L"(?=evil)evil", false, ""},
