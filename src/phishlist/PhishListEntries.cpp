@@ -62,9 +62,13 @@ long CPhishListEntries::FindIndex(const CUri& uri) {
 
 void CPhishListEntries::RebuildIndexIfStale() {
   if (!m_indexStale) return;
-  std::vector<const std::string*> literals;
+  std::vector<std::string_view> literals;
   literals.reserve(m_entries.size());
-  for (const auto& entry : m_entries) literals.push_back(&entry->GetLiterals());
+  for (std::size_t i = 0; i < m_entries.size(); ++i) {
+    // A list of a million entries is a million heap blocks: fetched ahead.
+    if (i + 8 < m_entries.size()) __builtin_prefetch(m_entries[i + 8].get());
+    literals.push_back(m_entries[i]->GetLiterals());
+  }
   m_index.Build(literals);
   m_indexStale = false;
 }

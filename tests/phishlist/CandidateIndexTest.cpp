@@ -282,8 +282,7 @@ TEST(CandidateIndexTest, CharactersOfAnyKindInAtomsTakeEveryCharacter) {
                                               L"10\\.1[0-9]\\.7"};
   std::vector<std::string> literals;
   for (const std::wstring& p : patterns) literals.push_back(CLiteralAnalysis::Analyse(p).literals);
-  std::vector<const std::string*> byEntry;
-  for (const std::string& l : literals) byEntry.push_back(&l);
+  const std::vector<std::string_view> byEntry(literals.begin(), literals.end());
   CCandidateIndex index;
   index.Build(byEntry);
   const auto candidate = [&](const std::wstring& subject) {
