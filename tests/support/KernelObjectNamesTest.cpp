@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "common/Raised.h"
 #include "platform/Testing.h"
 #include "support/Exception.h"
 #include "support/KernelObjects.h"
@@ -22,15 +23,7 @@ class KernelObjectNamesTest : public ::testing::Test {
   }
 };
 
-// The message of the CException fn raises.
-std::wstring Raised(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const CException& e) {
-    return e.GetMessage();
-  }
-  return L"(nothing raised)";
-}
+using ostrel::test::Raised;
 
 }  // namespace
 

@@ -7,20 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "common/Raised.h"
 #include "support/Exception.h"
 #include "support/KernelObjects.h"
 
 namespace {
 
-// The message of the CException fn raises.
-std::wstring Raised(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const CException& e) {
-    return e.GetMessage();
-  }
-  return L"(nothing raised)";
-}
+using ostrel::test::Raised;
 
 // Ends once its thread's quit event and then its release event are set.
 struct Gate {
