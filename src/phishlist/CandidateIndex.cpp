@@ -65,7 +65,7 @@ void CCandidateIndex::Clear() {
   m_stamp = 0;
 }
 
-void CCandidateIndex::Build(const std::vector<std::string_view>& literals) {
+void CCandidateIndex::Build(const std::vector<const std::string*>& literals) {
   Clear();
   // Atoms, each once, and each entry's clauses as lists of atom ids. The
   // atoms are found by text in an open-addressed table of ids with their
@@ -125,8 +125,10 @@ void CCandidateIndex::Build(const std::vector<std::string_view>& literals) {
     entryPieces.assign(1, 0);
     for (std::uint32_t entry = block; entry < blockEnd; ++entry) {
       // Each entry's literals are a heap block of their own: fetched ahead.
-      if (entry + kAhead < literals.size()) __builtin_prefetch(literals[entry + kAhead].data());
-      const std::string_view text = literals[entry];
+      if (entry + 2 * kAhead < literals.size()) __builtin_prefetch(literals[entry + 2 * kAhead]);
+      if (entry + kAhead < literals.size() && literals[entry + kAhead])
+        __builtin_prefetch(literals[entry + kAhead]->data());
+      const std::string_view text = literals[entry] ? std::string_view(*literals[entry]) : std::string_view();
       for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find_first_of("\n\t", start);
         if (end == std::string_view::npos) end = text.size();

@@ -18,14 +18,13 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 class CCandidateIndex {
  public:
   // literals[i]: entry i's clauses as CLiteralAnalysis writes them; empty
-  // for an entry always tried. Read during the call only.
-  void Build(const std::vector<std::string_view>& literals);
+  // for an entry always tried.
+  void Build(const std::vector<const std::string*>& literals);
   void Clear();
 
   // Calls tryEntry(i) for every candidate entry i in ascending order until

@@ -62,13 +62,9 @@ long CPhishListEntries::FindIndex(const CUri& uri) {
 
 void CPhishListEntries::RebuildIndexIfStale() {
   if (!m_indexStale) return;
-  std::vector<std::string_view> literals;
+  std::vector<const std::string*> literals;
   literals.reserve(m_entries.size());
-  for (std::size_t i = 0; i < m_entries.size(); ++i) {
-    // A list of a million entries is a million heap blocks: fetched ahead.
-    if (i + 8 < m_entries.size()) __builtin_prefetch(m_entries[i + 8].get());
-    literals.push_back(m_entries[i]->GetLiterals());
-  }
+  for (const auto& entry : m_entries) literals.push_back(&entry->GetLiterals());
   m_index.Build(literals);
   m_indexStale = false;
 }

@@ -107,12 +107,12 @@ const CUri* CPhishListItem::GetUriObject() const {
 
 std::wstring CPhishListItem::GetPattern() const {
   if (m_wide) {
-    std::wstring text(m_patternBytes / sizeof(wchar_t), L'\0');
-    if (m_patternBytes) std::memcpy(&text[0], m_text.data(), m_patternBytes);
+    std::wstring text(m_text.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(&text[0], m_text.data(), m_text.size());
     return text;
   }
   const auto* first = reinterpret_cast<const unsigned char*>(m_text.data());
-  return std::wstring(first, first + m_patternBytes);
+  return std::wstring(first, first + m_text.size());
 }
 
 const boost::wregex& CPhishListItem::GetRegex() const {
@@ -120,9 +120,7 @@ const boost::wregex& CPhishListItem::GetRegex() const {
   return m_regex;
 }
 
-std::string_view CPhishListItem::GetLiterals() const {
-  return std::string_view(m_text).substr(m_patternBytes);
-}
+const std::string& CPhishListItem::GetLiterals() const { return m_literals; }
 
 void CPhishListItem::CompileIfPending() const {
   if (!m_pending) return;
@@ -147,7 +145,6 @@ void CPhishListItem::SetPattern(std::wstring text) {
     m_text.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
   else
     m_text.assign(text.begin(), text.end());
-  m_patternBytes = m_text.size();
   m_set = true;
   if (text.size() > kMaxPatternLength) {
     throw boost::regex_error("pattern longer than " + std::to_string(kMaxPatternLength) +
@@ -156,7 +153,7 @@ void CPhishListItem::SetPattern(std::wstring text) {
                              static_cast<std::ptrdiff_t>(kMaxPatternLength));
   }
   CLiteralAnalysis::Result analysis = CLiteralAnalysis::Analyse(text);
-  m_text += analysis.literals;
+  m_literals = std::move(analysis.literals);
   m_regex = boost::wregex();
   m_pending = analysis.understood;
   if (!m_pending)

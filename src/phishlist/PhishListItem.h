@@ -16,7 +16,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "platform/WinTypes.h"
 #include "uri/Uri.h"
@@ -50,7 +49,7 @@ class CPhishListItem {
   const boost::wregex& GetRegex() const;
   // Literals of which every match contains one ('\n'-separated), for the
   // list's candidate index; empty when the entry must always be tried.
-  std::string_view GetLiterals() const;
+  const std::string& GetLiterals() const;
 
   // Longest pattern text accepted, in characters.
   static constexpr std::size_t kMaxPatternLength = 512;
@@ -75,12 +74,11 @@ class CPhishListItem {
   ListKind m_kind;
   bool m_set = false;              // SetPattern was called
   mutable bool m_pending = false;  // understood, not compiled yet
-  // The pattern, a byte a character (Latin-1) unless m_wide, then the
-  // bytes of its wchar_t characters; after its m_patternBytes, the
-  // literals (one block for both: a list holds a million entries).
+  // The pattern: a byte a character (Latin-1) unless m_wide, then the
+  // bytes of its wchar_t characters.
   std::string m_text;
-  std::size_t m_patternBytes = 0;
   bool m_wide = false;
   mutable std::unique_ptr<CUri> m_uri;  // of the pattern, made when first asked for
   mutable boost::wregex m_regex;
+  std::string m_literals;
 };

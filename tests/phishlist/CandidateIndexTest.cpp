@@ -282,7 +282,8 @@ TEST(CandidateIndexTest, CharactersOfAnyKindInAtomsTakeEveryCharacter) {
                                               L"10\\.1[0-9]\\.7"};
   std::vector<std::string> literals;
   for (const std::wstring& p : patterns) literals.push_back(CLiteralAnalysis::Analyse(p).literals);
-  const std::vector<std::string_view> byEntry(literals.begin(), literals.end());
+  std::vector<const std::string*> byEntry;
+  for (const std::string& l : literals) byEntry.push_back(&l);
   CCandidateIndex index;
   index.Build(byEntry);
   const auto candidate = [&](const std::wstring& subject) {
